@@ -14,10 +14,15 @@ public:
     // the command line; it is replaced from /tmp/locale when that file exists, then reduced.
     void apply(QString &languageWord);
 
+    // The three steps of apply(), each usable on its own.
+    void applyStyleSheet();
+    void applyFont();
+    void applyTranslation(QString &languageWord);
+
 private:
     QString styleSheet;
     QString fontPath;
-    QTranslator translator;
+    QTranslator translator; // no parent: it must outlive every screen, not follow a QObject
     QString appDir;
 };
 

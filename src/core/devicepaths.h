@@ -30,6 +30,11 @@ inline constexpr char RestartAppScript[] = "/Orvalen/bin/restartbhaven.sh";
 inline constexpr char Shell[] = "/bin/bash";
 inline constexpr char ProbeProgram[] = "killall";
 
+// process names of the watched applications, probed in this order
+inline constexpr char AppBrennhaven[] = "Brennhaven";
+inline constexpr char AppMirelu[] = "Mirelu";
+inline constexpr char AppConnmanApplet[] = "qconnman-applet";
+
 // appearance and language
 inline constexpr char FontFile[] = "/Orvalen/bin/"
                                    "qml/Mirelu2/"
