@@ -20,6 +20,7 @@ const int TickMs = 1000;
 const int ProgressStep = 2;
 const int ProgressCeiling = 90; // the script's end alone brings the bar to 100
 const int ProgressDone = 100;
+const int ScriptKillWaitMs = 1000;
 
 QString timeStamp()
 {
@@ -67,9 +68,13 @@ PanicReport::PanicReport(QWidget *parent)
 
 PanicReport::~PanicReport()
 {
-    // a script still running is killed when its QProcess goes with the widget tree, and the
-    // end it then reports must not reach this half-destroyed screen
+    // a script still running goes with the tool; its end must not reach this half-destroyed
+    // screen, and ending it here spares stderr the QProcess destructor's warning
     process->disconnect(this);
+    if (process->state() != QProcess::NotRunning) {
+        process->kill();
+        process->waitForFinished(ScriptKillWaitMs);
+    }
     repeatTimer.stop();
     delete ui;
 }

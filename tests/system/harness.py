@@ -112,7 +112,8 @@ class SyslogReceiver:
     def _receive(self):
         while True:
             try:
-                data = self._sock.recv(65536)
+                # large enough for a whole flood of script output in one line
+                data = self._sock.recv(1 << 20)
             except OSError:
                 return
             if not data:

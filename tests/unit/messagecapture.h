@@ -16,6 +16,12 @@ public:
         static QStringList captured;
         return captured;
     }
+    // warnings and worse, also passed on
+    static QStringList &warnings()
+    {
+        static QStringList captured;
+        return captured;
+    }
 
 private:
     static QtMessageHandler &previous()
@@ -25,9 +31,12 @@ private:
     }
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
     {
-        if (type == QtDebugMsg)
+        if (type == QtDebugMsg) {
             lines().append(text);
-        else if (previous())
+            return;
+        }
+        warnings().append(text);
+        if (previous())
             previous()(type, context, text);
     }
 };
