@@ -2,6 +2,7 @@
 #include "panicreport.h"
 #include "quitprobe.h"
 #include "sandboxguard.h"
+#include "stdoutcapture.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -58,44 +59,17 @@ QByteArray saveScriptBody(const QByteArray &extra, bool hold, int exitCode = 0)
     return body + "exit " + QByteArray::number(exitCode) + "\n";
 }
 
-// The tool's trace lines written to stdout between construction and take(); the platform's
-// own chatter on stdout is left out.
-class StdoutCapture
+// The screen's trace lines printed so far; the platform's own chatter on stdout is left out.
+QByteArray traces(const StdoutCapture &out)
 {
-public:
-    StdoutCapture()
-    {
-        file.open();
-        fflush(stdout);
-        saved = dup(STDOUT_FILENO);
-        dup2(file.handle(), STDOUT_FILENO);
+    fflush(stdout);
+    QByteArray lines;
+    for (const QByteArray &line : out.text().toLocal8Bit().split('\n')) {
+        if (line.startsWith("PanicReport::"))
+            lines += line + '\n';
     }
-    ~StdoutCapture() { restore(); }
-    QByteArray take()
-    {
-        restore();
-        file.seek(0);
-        QByteArray traces;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            if (line.startsWith("PanicReport::"))
-                traces += line + '\n';
-        }
-        return traces;
-    }
-
-private:
-    void restore()
-    {
-        if (saved < 0)
-            return;
-        fflush(stdout);
-        dup2(saved, STDOUT_FILENO);
-        close(saved);
-        saved = -1;
-    }
-    QTemporaryFile file;
-    int saved = -1;
-};
+    return lines;
+}
 
 } // namespace
 
@@ -295,7 +269,7 @@ void TestPanicReport::placement()
 
     StdoutCapture out;
     screen->showAPR(width, height);
-    QCOMPARE(out.take(),
+    QCOMPARE(traces(out),
              QStringLiteral("PanicReport::showAPR %1 %2\n").arg(width).arg(height).toUtf8());
     QVERIFY(screen->isVisible());
     QCOMPARE(screen->pos(), origin);
@@ -337,7 +311,7 @@ void TestPanicReport::ending()
         expected += "PanicReport::onAppLive appId=" + QByteArray::number(appId) + '\n';
     if (ends)
         expected += "PanicReport::hideAPR\n";
-    QCOMPARE(out.take(), expected);
+    QCOMPARE(traces(out), expected);
     QCOMPARE(timer->isActive(), !ends);
 }
 
@@ -388,7 +362,7 @@ void TestPanicReport::quitBeforeLoopIsLost()
     screen->showAPR(800, 600);
     StdoutCapture out;
     screen->onAppLive(0); // all alive, as during the start-up probe pass
-    QCOMPARE(out.take(), QByteArray("PanicReport::onAppLive appId=0\nPanicReport::hideAPR\n"));
+    QCOMPARE(traces(out), QByteArray("PanicReport::onAppLive appId=0\nPanicReport::hideAPR\n"));
     QVERIFY(!asksLoopToQuit([] {}));
     QVERIFY(!timer->isActive());
     QVERIFY(clockLabel->text().isEmpty());
