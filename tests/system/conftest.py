@@ -4,6 +4,7 @@
   x              an 800x600 private X server (harness.XServer), shared by the tests that ask
                  for the same screens
   display        display(w, h) or display((w1, h1), (w2, h2)): an X server with those screens
+  testbed        emulated USB block devices (umockdev), see harness.MockDevices
 
 When a test fails, the screens of every X server it used are saved as PNG files, with a text
 report of its sandbox (syslog lines, the tool's stdout, stderr and status, stand-in runs), in
@@ -71,6 +72,16 @@ def display(_xservers, request):
 def x(display):
     """The usual 800x600 display."""
     return display(800, 600)
+
+
+@pytest.fixture
+def testbed():
+    """Emulated USB block devices (harness.DEVICES) for a tool started with
+    harness.start_with_testbed()."""
+    bed = harness.MockDevices()
+    bed.add(harness.DEVICES)
+    yield bed
+    bed.close()
 
 
 @pytest.fixture

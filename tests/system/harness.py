@@ -840,3 +840,165 @@ class Sandbox:
             for r in s.runs:
                 out.append("== %s run %d: %r status %r" % (key, r.number, r.argv, r.status))
         return "\n".join(out) + "\n"
+
+
+def while_stopped(tool, change):
+    """Runs change() with the tool stopped, so that it sees one notification for all of it."""
+    tool.signal(signal.SIGSTOP)
+    time.sleep(0.1)
+    try:
+        return change()
+    finally:
+        tool.signal(signal.SIGCONT)
+
+
+# --------------------------------------------------------------------------------------------
+# the panic report screen (640x480)
+
+REPORT_WIDTH, REPORT_HEIGHT = 640, 480
+# window-relative points in the button row: four buttons share the width equally, and the row,
+# which takes the height the report and the status lines leave, is well over 100 px tall
+_REPORT_BUTTON_Y = REPORT_HEIGHT * 7 // 10
+REBOOT = (REPORT_WIDTH // 8, _REPORT_BUTTON_Y)
+RESTART_APP = (REPORT_WIDTH * 3 // 8, _REPORT_BUTTON_Y)
+CAPTURE = (REPORT_WIDTH * 5 // 8, _REPORT_BUTTON_Y)
+IGNORE = (REPORT_WIDTH * 7 // 8, _REPORT_BUTTON_Y)
+SANITIZER_REPORTS = ("runtime error", "Sanitizer", "ERROR: ")
+DESTROYED_RUNNING = "QProcess: Destroyed while process"
+
+
+def _bar_chunk_at(x, window, px, path):
+    """Whether the progress bar's middle row (below the status line) is painted in the bar's
+    chunk colour at window-relative x = px; the part short of the value is grey."""
+    g = x.geometry(window)
+    x.screenshot(path)
+    out = subprocess.run(["/usr/bin/convert", str(path), "-crop",
+                          "1x1+%d+%d" % (g.x + px, g.y + REPORT_HEIGHT - 11 - 12),
+                          "-depth", "8", "txt:-"], capture_output=True, text=True,
+                         check=True).stdout
+    r, g_, b = map(int, re.search(r"\((\d+),(\d+),(\d+)", out).groups())
+    return b > r + 80 and b > g_ + 30
+
+
+def bar_is_full(x, window, path):
+    return _bar_chunk_at(x, window, REPORT_WIDTH - 11 - 8, path)
+
+
+def bar_filled_at(x, window, fraction, path):
+    return _bar_chunk_at(x, window, 11 + int(fraction * (REPORT_WIDTH - 22)), path)
+
+
+def wait_for_full_bar(x, window, path, timeout=10):
+    wait_until(lambda: bar_is_full(x, window, path), timeout, interval=0.3,
+               what="the progress bar at 100")
+
+
+def start_report(sandbox, x, **kwargs):
+    """Mode "apr" on a device that mounts sticks below /media/qz; no watched application
+    runs, so the report stays up until Ignore."""
+    sandbox.tree.mkdir("/media/qz")
+    tool = sandbox.start("-c", "apr", x=x, **kwargs)
+    window = x.find_window("Form")
+    tool.wait_for_stdout(START_END_LINE, timeout=20)
+    return tool, window
+
+
+def insert_stick(sandbox, name):
+    sandbox.tree.mkdir("/media/qz/" + name)
+    sandbox.syslog.wait_for('PanicReport::setupTombstone usbPath= "/media/qz/%s"' % name)
+
+
+def end_with_ignore(tool, x, window, timeout=15):
+    x.click(window, *IGNORE)
+    status = tool.wait(timeout)
+    assert status == 0, tool.stderr
+    for report in SANITIZER_REPORTS + (DESTROYED_RUNNING,):
+        assert report not in tool.stderr, tool.stderr
+
+
+# --------------------------------------------------------------------------------------------
+# emulated USB block devices (umockdev)
+
+UEVENTCTL = REPO / "tests" / "sandbox" / "ueventctl.py"
+UMOCKDEV_PRELOAD = "libumockdev-preload.so.0"
+# a USB stick with one partition, and a disc drive whose "change" events show that the tool's
+# monitor is listening (a whole disk: printed, never reported); children come before parents
+DEVICES = """\
+P: /devices/usb1/1-1/1-1:1.0/host0/block/sda/sda1
+N: sda1
+E: DEVNAME=/dev/sda1
+E: DEVTYPE=partition
+E: SUBSYSTEM=block
+A: size=2048
+
+P: /devices/usb1/1-1/1-1:1.0/host0/block/sda
+N: sda
+E: DEVNAME=/dev/sda
+E: DEVTYPE=disk
+E: SUBSYSTEM=block
+A: size=4096
+
+P: /devices/ata1/host1/block/sr0
+N: sr0
+E: DEVNAME=/dev/sr0
+E: DEVTYPE=disk
+E: SUBSYSTEM=block
+"""
+DISK = "/sys/devices/usb1/1-1/1-1:1.0/host0/block/sda"
+PARTITION = DISK + "/sda1"
+PROBE = "/sys/devices/ata1/host1/block/sr0"
+
+
+class MockDevices:
+    """A umockdev testbed in a helper process (tests/sandbox/ueventctl.py): its file checks
+    need the preload library, which the test process itself does not have."""
+
+    def __init__(self):
+        env = dict(os.environ, LD_PRELOAD=UMOCKDEV_PRELOAD)
+        env.pop("UMOCKDEV_DIR", None)
+        self.proc = subprocess.Popen([PYTHON, str(UEVENTCTL)], env=env, text=True,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        first = self.proc.stdout.readline().split()
+        assert first[:1] == ["root"], "ueventctl did not start: %r" % first
+        self.root = first[1]
+
+    def _command(self, line):
+        self.proc.stdin.write(line + "\n")
+        self.proc.stdin.flush()
+        reply = self.proc.stdout.readline().strip()
+        assert reply == "ok", "ueventctl: %s -> %r" % (line, reply)
+
+    def add(self, record):
+        with tempfile.NamedTemporaryFile("w", suffix=".umockdev") as f:
+            f.write(record)
+            f.flush()
+            self._command("add " + f.name)
+
+    def uevent(self, syspath, action):
+        self._command("uevent %s %s" % (syspath, action))
+
+    def close(self):
+        self.proc.stdin.close()
+        self.proc.wait(10)
+
+
+def start_with_testbed(sandbox, testbed, x, *args):
+    root = testbed.root
+    tool = sandbox.start(*args, x=x, binds=[(root, root)],
+                         env={"LD_PRELOAD": UMOCKDEV_PRELOAD, "UMOCKDEV_DIR": root})
+    tool.wait_for_stdout(START_END_LINE)
+    return tool
+
+
+def wait_until_listening(tool, testbed):
+    """Events sent before the monitor's socket is bound are lost: send a harmless "change"
+    until one is printed. One at a time keeps the monitor's queue short."""
+    seen = "   Syspath: %s\n" % PROBE
+    for _ in range(20):
+        testbed.uevent(PROBE, "change")
+        try:
+            tool.wait_for_stdout(seen, timeout=0.6)
+            return
+        except AssertionError:
+            pass
+    raise AssertionError("the tool's USB monitor never received an event:\n" + tool.stdout)

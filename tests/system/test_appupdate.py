@@ -2,12 +2,11 @@
 mode. What the installer receives, which button ends the tool, where the window stands."""
 
 import os
-import signal
 import stat
 
 import pytest
 
-from harness import START_END_LINE, wait_until
+from harness import START_END_LINE, wait_until, while_stopped
 
 WIDTH, HEIGHT = 640, 480
 # window-relative points in the button row: its bottom edge is fixed by the layout margin (11),
@@ -107,16 +106,6 @@ def start_report_kept_up(sandbox, x):
     return tool
 
 
-def upload(tool, fill):
-    # an upload of several files is several changes; holding the tool while they land makes
-    # every check it runs afterwards see the finished upload
-    tool.signal(signal.SIGSTOP)
-    try:
-        return fill()
-    finally:
-        tool.signal(signal.SIGCONT)
-
-
 def test_ftp_upload_opens_the_update_window_over_the_report(sandbox, x):
     tool = start_report_kept_up(sandbox, x)
 
@@ -126,7 +115,7 @@ def test_ftp_upload_opens_the_update_window_over_the_report(sandbox, x):
         sandbox.tree.mkdir("/home/ftp/new.tgz")  # a directory is never a package
         iup.make_not_executable()
         return iup
-    iup = upload(tool, fill)
+    iup = while_stopped(tool, fill)
 
     window = x.find_window("AppUpdate")
     g = x.geometry(window)
@@ -148,7 +137,7 @@ def test_ftp_upload_opens_the_update_window_over_the_report(sandbox, x):
 ], ids=["no installer", "no package"])
 def test_ftp_change_without_installer_or_package_ends_the_tool(sandbox, x, files, line):
     tool = start_report_kept_up(sandbox, x)
-    upload(tool, lambda: [sandbox.tree.write("/home/ftp/" + f, b"x") for f in files])
+    while_stopped(tool, lambda: [sandbox.tree.write("/home/ftp/" + f, b"x") for f in files])
     tool.assert_ends_normally(10)
     assert line in sandbox.syslog.debug_lines
     assert "AppUpdate::onFinished" not in "\n".join(sandbox.syslog.debug_lines)

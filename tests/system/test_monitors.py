@@ -2,45 +2,11 @@
 (driven by umockdev, no hardware) reach the controller, and the watched applications started
 and stopped beside the tool are noticed within about a second."""
 
-import os
 import re
-import subprocess
-import tempfile
 import time
 
-import pytest
-
-from harness import PYTHON, REPO, START_END_LINE, wait_until
-
-UEVENTCTL = REPO / "tests" / "sandbox" / "ueventctl.py"
-UMOCKDEV_PRELOAD = "libumockdev-preload.so.0"
-
-# a USB stick with one partition, and a disc drive whose "change" events show that the tool's
-# monitor is listening (a whole disk: printed, never reported); children come before parents
-DEVICES = """\
-P: /devices/usb1/1-1/1-1:1.0/host0/block/sda/sda1
-N: sda1
-E: DEVNAME=/dev/sda1
-E: DEVTYPE=partition
-E: SUBSYSTEM=block
-A: size=2048
-
-P: /devices/usb1/1-1/1-1:1.0/host0/block/sda
-N: sda
-E: DEVNAME=/dev/sda
-E: DEVTYPE=disk
-E: SUBSYSTEM=block
-A: size=4096
-
-P: /devices/ata1/host1/block/sr0
-N: sr0
-E: DEVNAME=/dev/sr0
-E: DEVTYPE=disk
-E: SUBSYSTEM=block
-"""
-DISK = "/sys/devices/usb1/1-1/1-1:1.0/host0/block/sda"
-PARTITION = DISK + "/sda1"
-PROBE = "/sys/devices/ata1/host1/block/sr0"
+from harness import (DISK, PARTITION, START_END_LINE, start_with_testbed, wait_until,
+                     wait_until_listening)
 
 
 def dump(node, devtype, syspath, action):
@@ -49,69 +15,6 @@ def dump(node, devtype, syspath, action):
             "   Node: %s\n   Subsystem: block\n   Devtype: %s\n   Devpath: %s\n"
             "   Syspath: %s\n   Action: %s\n"
             % (node, devtype, syspath[len("/sys"):], syspath, action))
-
-
-class MockDevices:
-    """A umockdev testbed in a helper process (tests/sandbox/ueventctl.py): its file checks
-    need the preload library, which the test process itself does not have."""
-
-    def __init__(self):
-        env = dict(os.environ, LD_PRELOAD=UMOCKDEV_PRELOAD)
-        env.pop("UMOCKDEV_DIR", None)
-        self.proc = subprocess.Popen([PYTHON, str(UEVENTCTL)], env=env, text=True,
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        first = self.proc.stdout.readline().split()
-        assert first[:1] == ["root"], "ueventctl did not start: %r" % first
-        self.root = first[1]
-
-    def _command(self, line):
-        self.proc.stdin.write(line + "\n")
-        self.proc.stdin.flush()
-        reply = self.proc.stdout.readline().strip()
-        assert reply == "ok", "ueventctl: %s -> %r" % (line, reply)
-
-    def add(self, record):
-        with tempfile.NamedTemporaryFile("w", suffix=".umockdev") as f:
-            f.write(record)
-            f.flush()
-            self._command("add " + f.name)
-
-    def uevent(self, syspath, action):
-        self._command("uevent %s %s" % (syspath, action))
-
-    def close(self):
-        self.proc.stdin.close()
-        self.proc.wait(10)
-
-
-@pytest.fixture
-def testbed():
-    bed = MockDevices()
-    bed.add(DEVICES)
-    yield bed
-    bed.close()
-
-
-def start_with_testbed(sandbox, testbed, x, *args):
-    root = testbed.root
-    tool = sandbox.start(*args, x=x, binds=[(root, root)],
-                         env={"LD_PRELOAD": UMOCKDEV_PRELOAD, "UMOCKDEV_DIR": root})
-    tool.wait_for_stdout(START_END_LINE)
-    return tool
-
-
-def wait_until_listening(tool, testbed):
-    """Events sent before the monitor's socket is bound are lost: send a harmless "change"
-    until one is printed. One at a time keeps the monitor's queue short."""
-    seen = "   Syspath: %s\n" % PROBE
-    for _ in range(20):
-        testbed.uevent(PROBE, "change")
-        try:
-            tool.wait_for_stdout(seen, timeout=0.6)
-            return
-        except AssertionError:
-            pass
-    raise AssertionError("the tool's USB monitor never received an event:\n" + tool.stdout)
 
 
 def test_partition_reaches_the_controller(sandbox, x, testbed):

@@ -2,23 +2,14 @@
 where the window stands, which button ends the tool, what the device scripts receive, what
 reaches the system log and the screen."""
 
-import re
 import shutil
-import subprocess
 
 import pytest
 
 from conftest import artifacts_dir
-from harness import HARNESS_MOUNT, START_END_LINE, wait_until
-
-WIDTH, HEIGHT = 640, 480
-# window-relative points in the button row: four buttons share the width equally, and the row,
-# which takes the height the report and the status lines leave, is well over 100 px tall
-BUTTON_Y = HEIGHT * 7 // 10
-REBOOT = (WIDTH // 8, BUTTON_Y)
-RESTART_APP = (WIDTH * 3 // 8, BUTTON_Y)
-CAPTURE = (WIDTH * 5 // 8, BUTTON_Y)
-IGNORE = (WIDTH * 7 // 8, BUTTON_Y)
+from harness import (CAPTURE, HARNESS_MOUNT, IGNORE, REBOOT, REPORT_HEIGHT as HEIGHT,
+                     REPORT_WIDTH as WIDTH, RESTART_APP, START_END_LINE, bar_is_full,
+                     wait_for_full_bar)
 
 
 def qel_insert_lines(name):
@@ -127,39 +118,27 @@ def test_stick_removal_is_reported_and_starts_nothing(sandbox, x):
     assert sandbox.standins["savelog.sh"].runs == []
 
 
-def bar_is_full(x, window, path):
-    """Whether the right end of the progress bar (the window's bottom row, below the status
-    line) is painted in the bar's chunk colour, which a bar short of 100 leaves grey."""
-    g = x.geometry(window)
-    x.screenshot(path)
-    px, py = g.x + WIDTH - 11 - 8, g.y + HEIGHT - 11 - 12
-    out = subprocess.run(["/usr/bin/convert", str(path), "-crop", "1x1+%d+%d" % (px, py),
-                          "-depth", "8", "txt:-"], capture_output=True, text=True,
-                         check=True).stdout
-    r, g_, b = map(int, re.search(r"\((\d+),(\d+),(\d+)", out).groups())
-    return b > r + 80 and b > g_ + 30
-
-
 def test_save_errors_reach_syslog_and_the_report(sandbox, x, tmp_path):
     sandbox.tree.mkdir("/media/qz")
     savelog = sandbox.standins["savelog.sh"]
     savelog.configure(stdout="copied 2 files\n",
-                      stderr="cp: cannot stat core.1: No such file\nno space left on stick\n",
+                      stderr="cp: cannot stat core.1: No such file\n"
+                             "%n%s \"core\" 'x' Äöü 中文\n",
                       hold=True, exit=1)
     tool = sandbox.start("-c", "apr", x=x)
     window = x.find_window("Form")
     tool.wait_for_stdout(START_END_LINE)
 
     sandbox.tree.mkdir("/media/qz/STICK")
-    sandbox.syslog.wait_for(r'PanicReport::onProcStdErr line= "cp: cannot stat core.1: No such '
-                            r'file\nno space left on stick\n"')
+    # logged literally: no format expansion, QDebug's quoting only
+    sandbox.syslog.wait_for("PanicReport::onProcStdErr line= \"cp: cannot stat core.1: No such "
+                            "file\\n%n%s \\\"core\\\" 'x' Äöü 中文\\n\"")
     sandbox.syslog.wait_for(r'PanicReport::onProcStdOut out= "copied 2 files\n"')
     assert not bar_is_full(x, window, tmp_path / "saving.png")
 
     savelog.release()
     savelog.wait_runs(1, finished=True)
-    wait_until(lambda: bar_is_full(x, window, tmp_path / "saved.png"), 10,
-               what="the progress bar at 100")
+    wait_for_full_bar(x, window, tmp_path / "saved.png")
     assert tool.running
     # kept for a look: the USB paragraph, both error lines, "Panic log saved successfully!"
     artifacts_dir().mkdir(parents=True, exist_ok=True)

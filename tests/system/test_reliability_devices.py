@@ -3,17 +3,14 @@ of partition events, a stick pulled during a save, two sticks at once, hundreds 
 directories, thousands of packages, and names with spaces, quotes, "%n", line feeds and
 non-ASCII letters. Nothing promised may be lost, and the tool must end cleanly afterwards."""
 
-import signal
 import subprocess
 import time
 
 import pytest
 
-from harness import START_END_LINE, wait_until
-from test_monitors import (DEVICES, PARTITION, UMOCKDEV_PRELOAD, MockDevices,
-                           start_with_testbed, wait_until_listening)
-from test_panicreport import bar_is_full
-from test_reliability_scripts import end_with_ignore, insert_stick, start_report
+from harness import (PARTITION, START_END_LINE, end_with_ignore, insert_stick, start_report,
+                     start_with_testbed, wait_for_full_bar, wait_until, wait_until_listening,
+                     while_stopped as hold)
 
 T0 = 1700000000
 # the update window's Upgrade button, window-relative (see test_appupdate.py)
@@ -22,17 +19,6 @@ UPGRADE = (640 // 6, 480 - 11 - 30)
 ODD_NAME = "my \"stick\" 'x' %n%s\nzeile 2 Äöü 中文"
 # the same name as the log shows it: QDebug quotes a string and escapes '"' and line feeds
 ODD_NAME_LOGGED = "my \\\"stick\\\" 'x' %n%s\\nzeile 2 Äöü 中文"
-
-
-def hold(tool, change):
-    """Makes a change of several steps while the tool is stopped, so that it sees one
-    notification for all of them."""
-    tool.signal(signal.SIGSTOP)
-    time.sleep(0.1)
-    try:
-        return change()
-    finally:
-        tool.signal(signal.SIGCONT)
 
 
 # --------------------------------------------------------------------------------------------
@@ -60,14 +46,6 @@ def test_without_udev_the_rest_of_the_tool_works(sandbox, x, udev_new_fails):
     assert [r.argv for r in sandbox.standins["savelog.sh"].wait_runs(1)] == [["/media/qz/sda1"]]
     end_with_ignore(tool, x, window)
     assert tool.stdout.count("Can't create udev") == 1
-
-
-@pytest.fixture
-def testbed():
-    bed = MockDevices()
-    bed.add(DEVICES)
-    yield bed
-    bed.close()
 
 
 def test_storm_of_partition_events_is_reported_in_full(sandbox, x, testbed):
@@ -115,8 +93,7 @@ def test_stick_pulled_during_a_save(sandbox, x, tmp_path):
     # the script is left to finish: released, it ends by itself, and its end closes the save
     savelog.release()
     assert savelog.wait_runs(1, finished=True)[0].status == 0
-    wait_until(lambda: bar_is_full(x, window, tmp_path / "saved.png"), 10, interval=0.3,
-               what="the progress bar at 100")
+    wait_for_full_bar(x, window, tmp_path / "saved.png")
 
     savelog.configure()
     insert_stick(sandbox, "sdb1")
@@ -181,16 +158,6 @@ def test_odd_stick_name_is_one_argument_and_logged_literally(sandbox, x):
     lines = sandbox.syslog.debug_lines
     assert 'HouseKeeper:: Qel usb inserted:  "%s"' % ODD_NAME_LOGGED in lines
     assert 'PanicReport::setupTombstone usbPath= "/media/qz/%s"' % ODD_NAME_LOGGED in lines
-    end_with_ignore(tool, x, window)
-
-
-def test_odd_error_output_is_logged_literally(sandbox, x):
-    savelog = sandbox.standins["savelog.sh"]
-    savelog.configure(stderr="cp: %n%s \"core\" 'x' Äöü 中文\nline 2\n")
-    tool, window = start_report(sandbox, x)
-    insert_stick(sandbox, "sda1")
-    sandbox.syslog.wait_for(
-        "PanicReport::onProcStdErr line= \"cp: %n%s \\\"core\\\" 'x' Äöü 中文\\nline 2\\n\"")
     end_with_ignore(tool, x, window)
 
 

@@ -5,44 +5,12 @@ closes, and still end cleanly when asked."""
 
 import os
 import re
-import subprocess
 import time
 
 import pytest
 
-from harness import START_END_LINE, wait_until
-from test_panicreport import HEIGHT, IGNORE, REBOOT, WIDTH, bar_is_full
-
-SANITIZER_REPORTS = ("runtime error", "Sanitizer", "ERROR: ")
-DESTROYED_RUNNING = "QProcess: Destroyed while process"
-
-
-def start_report(sandbox, x, **kwargs):
-    """Mode "apr" on a device that mounts sticks below /media/qz. No watched application
-    runs, so the report stays up until Ignore."""
-    sandbox.tree.mkdir("/media/qz")
-    tool = sandbox.start("-c", "apr", x=x, **kwargs)
-    window = x.find_window("Form")
-    tool.wait_for_stdout(START_END_LINE, timeout=20)
-    return tool, window
-
-
-def insert_stick(sandbox, name):
-    sandbox.tree.mkdir("/media/qz/" + name)
-    sandbox.syslog.wait_for('PanicReport::setupTombstone usbPath= "/media/qz/%s"' % name)
-
-
-def end_with_ignore(tool, x, window, timeout=15):
-    x.click(window, *IGNORE)
-    status = tool.wait(timeout)
-    assert status == 0, tool.stderr
-    for report in SANITIZER_REPORTS + (DESTROYED_RUNNING,):
-        assert report not in tool.stderr, tool.stderr
-
-
-def wait_for_full_bar(x, window, path, timeout=10):
-    wait_until(lambda: bar_is_full(x, window, path), timeout, interval=0.3,
-               what="the progress bar at 100")
+from harness import (REBOOT, START_END_LINE, bar_filled_at, bar_is_full,
+                     end_with_ignore, insert_stick, start_report, wait_for_full_bar, wait_until)
 
 
 # --------------------------------------------------------------------------------------------
@@ -245,20 +213,6 @@ def test_probe_hanging_beyond_its_wait_keeps_the_tool_usable(sandbox, x):
 
 long_run = pytest.mark.skipif(not os.environ.get("TOVRIMAX_SOAK"),
                               reason="a long run: ./dev soak runs it")
-
-
-def bar_filled_at(x, window, fraction, path):
-    """Whether the progress bar is painted in its chunk colour at `fraction` of its width
-    (on the bar's middle row; see test_panicreport.bar_is_full)."""
-    g = x.geometry(window)
-    x.screenshot(path)
-    px = g.x + 11 + int(fraction * (WIDTH - 22))
-    py = g.y + HEIGHT - 11 - 12
-    out = subprocess.run(["/usr/bin/convert", str(path), "-crop", "1x1+%d+%d" % (px, py),
-                          "-depth", "8", "txt:-"], capture_output=True, text=True,
-                         check=True).stdout
-    r, g_, b = map(int, re.search(r"\((\d+),(\d+),(\d+)", out).groups())
-    return b > r + 80 and b > g_ + 30
 
 
 @long_run

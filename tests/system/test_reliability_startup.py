@@ -46,19 +46,16 @@ def cut_cjk_font(size):
         return f.read(size)
 
 
-@pytest.mark.skipif(not CJK_FONT.exists(), reason="fonts-noto-cjk not installed")
-@pytest.mark.parametrize("size", [12, 4096, 1 << 20], ids=["header", "4KiB", "1MiB"])
-def test_font_cut_short_falls_back_to_the_default(sandbox, x, size):
-    sandbox.tree.write(FONT_PATH, cut_cjk_font(size))
-    run_version_screen(sandbox, x)
-    assert language_lines(sandbox.syslog)[0] == FONT_FAILURE_LINE
+no_cjk = pytest.mark.skipif(not CJK_FONT.exists(), reason="fonts-noto-cjk not installed")
 
 
-@pytest.mark.parametrize("kind", ["empty", "directory"])
-def test_font_path_that_is_no_font_file(sandbox, x, kind):
-    if kind == "empty":
-        sandbox.tree.write(FONT_PATH, b"")
-    else:
+@pytest.mark.parametrize("kind", [pytest.param(n, marks=no_cjk) for n in (12, 4096, 1 << 20)]
+                         + ["empty", "directory"],
+                         ids=["header", "4KiB", "1MiB", "empty", "directory"])
+def test_font_file_that_cannot_load_falls_back_to_the_default(sandbox, x, kind):
+    if kind == "directory":
         sandbox.tree.mkdir(FONT_PATH)
+    else:
+        sandbox.tree.write(FONT_PATH, b"" if kind == "empty" else cut_cjk_font(kind))
     run_version_screen(sandbox, x)
     assert language_lines(sandbox.syslog)[0] == FONT_FAILURE_LINE

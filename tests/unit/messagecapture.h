@@ -11,6 +11,7 @@ class MessageCapture
 {
 public:
     static void install() { previous() = qInstallMessageHandler(&MessageCapture::handle); }
+    static void uninstall() { qInstallMessageHandler(previous()); }
     static QStringList &lines()
     {
         static QStringList captured;

@@ -1,6 +1,7 @@
 #include "appearance.h"
 #include "devicepaths.h"
 #include "languagechoice.h"
+#include "messagecapture.h"
 #include "sandboxguard.h"
 #include "verinfo.h"
 
@@ -8,14 +9,6 @@
 #include <QtWidgets>
 
 namespace {
-QStringList debugLines;
-
-void captureDebug(QtMsgType type, const QMessageLogContext &, const QString &text)
-{
-    if (type == QtDebugMsg)
-        debugLines << text;
-}
-
 // a font the machine has, to stand in for the device's own
 QString someFontFile()
 {
@@ -189,11 +182,12 @@ void TestAppearance::fontLoaded()
     QFile::remove(target);
     QVERIFY(QFile::copy(source, target));
 
-    debugLines.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(captureDebug);
+    MessageCapture::lines().clear();
+    MessageCapture::install();
     Appearance appearance;
     appearance.applyFont();
-    qInstallMessageHandler(previous);
+    MessageCapture::uninstall();
+    const QStringList debugLines = MessageCapture::lines();
 
     QCOMPARE(debugLines.size(), 2);
     const QRegularExpressionMatch idLine =

@@ -4,6 +4,7 @@
 #include "panicreport.h"
 #include "quitprobe.h"
 #include "sandboxguard.h"
+#include "scriptfiles.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -17,12 +18,6 @@ namespace {
 const QString SaveCalls = QStringLiteral("/tmp/savelog.calls");
 const QString QelMedia = QStringLiteral("/media/qz");
 const QString VarLogCoreDump = QStringLiteral("/var/log/coredump");
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -60,12 +55,7 @@ void TestHouseKeeper::initTestCase()
     QVERIFY2(insideSandbox(), "creates /media/qz and /Orvalen: run through sandbox-run");
     MessageCapture::install();
     QVERIFY(QDir().mkpath(QStringLiteral("/Orvalen/opt")));
-    QFile script(QStringLiteral("/Orvalen/opt/savelog.sh"));
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nprintf '[%s]' \"$@\" >> " + SaveCalls.toUtf8() + "; echo >> " +
-                 SaveCalls.toUtf8() + "\n");
-    script.close();
-    QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+    writeScript(QStringLiteral("/Orvalen/opt/savelog.sh"), recordArguments(SaveCalls));
 }
 
 void TestHouseKeeper::init()

@@ -1,3 +1,4 @@
+#include "messagecapture.h"
 #include "ovmonitor.h"
 
 #include <QCoreApplication>
@@ -26,16 +27,6 @@ hang) exec sleep 60 ;;
 *) exit 1 ;;
 esac
 )sh";
-
-QStringList warnings;
-QtMessageHandler previousHandler = nullptr;
-
-void keepWarnings(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (type == QtWarningMsg)
-        warnings.append(text);
-    previousHandler(type, context, text);
-}
 
 } // namespace
 
@@ -76,7 +67,7 @@ private:
 void TestOVMonitor::initTestCase()
 {
     savedPath = qgetenv("PATH");
-    previousHandler = qInstallMessageHandler(keepWarnings);
+    MessageCapture::install();
 }
 
 void TestOVMonitor::init()
@@ -87,7 +78,7 @@ void TestOVMonitor::init()
     // the probe is looked up on the search path: this directory is the only place it can be
     qputenv("PATH", QFile::encodeName(dir->path()));
     events.clear();
-    warnings.clear();
+    MessageCapture::warnings().clear();
     monitor.reset(new OVMonitor);
     connect(monitor.get(), &OVMonitor::appLive, monitor.get(),
             [this](int appId) { events.append(QStringLiteral("live %1").arg(appId)); });
@@ -325,7 +316,7 @@ void TestOVMonitor::destructionEndsARunningProbe()
     QCOMPARE(probes.size(), 1);
     QCOMPARE(probes.first()->state(), QProcess::Running);
     events.clear();
-    warnings.clear();
+    MessageCapture::warnings().clear();
 
     QElapsedTimer destroying;
     destroying.start();
@@ -333,7 +324,8 @@ void TestOVMonitor::destructionEndsARunningProbe()
     QVERIFY2(destroying.elapsed() < 10000, "waited for the hung probe");
     // the killed probe is no news about the applet, and Qt had nothing to complain about
     QCOMPARE(events, QStringList());
-    QCOMPARE(warnings.filter(QStringLiteral("Destroyed while process")), QStringList());
+    QCOMPARE(MessageCapture::warnings().filter(QStringLiteral("Destroyed while process")),
+             QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestOVMonitor)

@@ -2,6 +2,7 @@
 #include "panicreport.h"
 #include "quitprobe.h"
 #include "sandboxguard.h"
+#include "scriptfiles.h"
 #include "stdoutcapture.h"
 
 #include <QGroupBox>
@@ -30,30 +31,11 @@ const QString Saved = QStringLiteral("Panic log saved successfully!\n");
 const QString PlugAgain = QStringLiteral("Please plug USB stick to save logs");
 const QRegularExpression Stamp(QStringLiteral(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)"));
 
-void writeExecutable(const QString &path, const QByteArray &body, bool executable = true)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("#!/bin/sh\n" + body);
-    file.close();
-    QVERIFY(file.setPermissions(executable
-                                    ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                          QFile::ReadOther | QFile::ExeOther
-                                    : QFile::ReadOwner | QFile::WriteOwner));
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A save script that records its arguments as "[a][b]", does `extra`, and then, if asked,
 // waits until the test releases it.
 QByteArray saveScriptBody(const QByteArray &extra, bool hold, int exitCode = 0)
 {
-    QByteArray body = "printf '[%s]' \"$@\" >> " + SaveCalls.toUtf8() + "; echo >> " +
-                      SaveCalls.toUtf8() + "\n" + extra + "\n";
+    QByteArray body = recordArguments(SaveCalls) + extra + "\n";
     if (hold)
         body += "while [ ! -e " + SaveRelease.toUtf8() + " ]; do sleep 0.02; done\n";
     return body + "exit " + QByteArray::number(exitCode) + "\n";
@@ -125,8 +107,8 @@ void TestPanicReport::initTestCase()
     QVERIFY(QDir().mkpath(QStringLiteral("/Orvalen/bin")));
     QVERIFY(QDir().mkpath(FakeBin));
     // bash -c reboot must find this one first
-    writeExecutable(FakeBin + QStringLiteral("/reboot"),
-                    "echo reboot >> " + RebootCalls.toUtf8() + "\n");
+    writeScript(FakeBin + QStringLiteral("/reboot"),
+                "echo reboot >> " + RebootCalls.toUtf8() + "\n");
     qputenv("PATH", FakeBin.toUtf8() + ':' + qgetenv("PATH"));
 }
 
@@ -134,7 +116,7 @@ void TestPanicReport::init()
 {
     for (const QString &file : {SaveCalls, SaveRelease, RebootCalls})
         QFile::remove(file);
-    writeExecutable(SaveScript, saveScriptBody({}, true));
+    writeScript(SaveScript, saveScriptBody({}, true));
     MessageCapture::lines().clear();
 
     screen = std::make_unique<PanicReport>();
@@ -339,7 +321,7 @@ void TestPanicReport::buttons()
     const QString calls = QStringLiteral("/tmp/button.calls");
     QFile::remove(calls);
     for (const char *path : {"/Orvalen/bin/restartbhaven.sh", "/Orvalen/opt/logcapture.sh"})
-        writeExecutable(QString::fromLatin1(path), "echo \"$0 $#\" >> " + calls.toUtf8() + "\n");
+        writeScript(QString::fromLatin1(path), "echo \"$0 $#\" >> " + calls.toUtf8() + "\n");
 
     screen->showAPR(800, 600);
     auto *widget = screen->findChild<QPushButton *>(button);
@@ -468,10 +450,10 @@ void TestPanicReport::insertedDuringSave()
 
 void TestPanicReport::scriptOutput()
 {
-    writeExecutable(SaveScript,
-                    saveScriptBody("echo copied 3 files; printf 'cannot copy core.1\\nno space "
-                                   "left\\n' >&2",
-                                   false, 1));
+    writeScript(SaveScript,
+                saveScriptBody("echo copied 3 files; printf 'cannot copy core.1\\nno space "
+                               "left\\n' >&2",
+                               false, 1));
     screen->onUSBInserted(true, QStringLiteral("/media/sda1"));
     QTRY_COMPARE(status->text(), Saved); // a failing script still completes
     QCOMPARE(bar->value(), 100);
@@ -494,7 +476,7 @@ void TestPanicReport::scriptCannotStart()
     QFETCH(bool, present);
     QFile::remove(SaveScript);
     if (present)
-        writeExecutable(SaveScript, saveScriptBody({}, false), false);
+        writeScript(SaveScript, saveScriptBody({}, false), false);
 
     screen->onUSBInserted(true, QStringLiteral("/media/sda1"));
     QTRY_COMPARE(process->error(), QProcess::FailedToStart);
@@ -506,7 +488,7 @@ void TestPanicReport::scriptCannotStart()
     screen->findChild<QPushButton *>(QStringLiteral("btnReboot"))->click();
     QTRY_COMPARE(status->text(), Saved);
     QCOMPARE(contents(RebootCalls), QByteArray("reboot\n"));
-    writeExecutable(SaveScript, saveScriptBody({}, true)); // for the next row
+    writeScript(SaveScript, saveScriptBody({}, true)); // for the next row
 }
 
 void TestPanicReport::rebootDuringSave()
@@ -536,7 +518,7 @@ void TestPanicReport::destroyedWhileSaving()
     // its end must not reach a screen that is half gone
     const QString pidFile = QStringLiteral("/tmp/savelog.pid");
     QFile::remove(pidFile);
-    writeExecutable(SaveScript, saveScriptBody("echo $$ > " + pidFile.toUtf8(), true));
+    writeScript(SaveScript, saveScriptBody("echo $$ > " + pidFile.toUtf8(), true));
     screen->onUSBInserted(true, QStringLiteral("/media/sda1"));
     QTRY_COMPARE(contents(SaveCalls), QByteArray("[/media/sda1]\n"));
     QTRY_VERIFY(!contents(pidFile).trimmed().isEmpty());
