@@ -1,4 +1,5 @@
 #include "appupdate.h"
+#include "quitprobe.h"
 #include "sandboxguard.h"
 
 #include <QFileSystemModel>
@@ -75,17 +76,10 @@ private:
     QDateTime base;
 };
 
-// Runs the action inside the application's event loop and tells whether it ended the program.
+// Tells whether the action, run inside the event loop, ended the program.
 bool endsProgram(const std::function<void()> &action)
 {
-    QTimer stillRunning;
-    stillRunning.setSingleShot(true);
-    QObject::connect(&stillRunning, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    QTimer::singleShot(0, &stillRunning, [&] {
-        action();
-        stillRunning.start(200);
-    });
-    return QCoreApplication::exec() == 0;
+    return asksLoopToQuit(action, 200);
 }
 
 QString runOf(const QString &packagePath)
@@ -106,10 +100,8 @@ private slots:
     void placement();
     void placementFollowsLastShow();
     void buttonStates();
-    void removedPackageEndsWithoutRunning();
     void leaving_data();
     void leaving();
-    void missingInstaller();
 };
 
 void TestAppUpdate::initTestCase()
@@ -122,21 +114,27 @@ void TestAppUpdate::packageChoice_data()
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<QString>("choice");
     QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<bool>("installer");
+    QTest::addColumn<QString>("endLine"); // the debug line of a check that ends the program
 
     QTest::newRow("newest first") << QStringList{"b.tgz@10", "a.tgz@0"} << "b.tgz"
-                                  << QStringList{"a.tgz", "b.tgz"};
+                                  << QStringList{"a.tgz", "b.tgz"} << true << "";
     QTest::newRow("older name first is still older")
-        << QStringList{"a.tgz@0", "b.tgz@10"} << "b.tgz" << QStringList{"a.tgz", "b.tgz"};
+        << QStringList{"a.tgz@0", "b.tgz@10"} << "b.tgz" << QStringList{"a.tgz", "b.tgz"} << true
+        << "";
     QTest::newRow("equal times: plain character order")
         << QStringList{"b.tgz@5", "a.tgz@5", "B.tgz@5", "old.tgz@0"} << "B.tgz"
-        << QStringList{"B.tgz", "a.tgz", "b.tgz", "old.tgz"};
+        << QStringList{"B.tgz", "a.tgz", "b.tgz", "old.tgz"} << true << "";
     QTest::newRow("case ignored in the match; others never count")
         << QStringList{"APP.TGZ@0", "app.tar.gz@50", "notes.txt@50", "x.tgz/"} << "APP.TGZ"
-        << QStringList{"APP.TGZ"};
-    QTest::newRow("hidden package left out")
-        << QStringList{".new.tgz@50", "old.tgz@0"} << "old.tgz" << QStringList{"old.tgz"};
+        << QStringList{"APP.TGZ"} << true << "";
+    QTest::newRow("hidden package left out") << QStringList{".new.tgz@50", "old.tgz@0"} << "old.tgz"
+                                             << QStringList{"old.tgz"} << true << "";
     QTest::newRow("no package") << QStringList{"app.tar.gz@0", "notes.txt@0", "x.tgz/"} << ""
-                                << QStringList{};
+                                << QStringList{} << true
+                                << "AppUpdate::onCheckPackage no application package";
+    QTest::newRow("no installer") << QStringList{"a.tgz@0"} << "" << QStringList{} << false
+                                  << "AppUpdate::onCheckPackage iup.sh tool not exist";
 }
 
 void TestAppUpdate::packageChoice()
@@ -144,14 +142,17 @@ void TestAppUpdate::packageChoice()
     QFETCH(QStringList, entries);
     QFETCH(QString, choice);
     QFETCH(QStringList, listed);
+    QFETCH(bool, installer);
+    QFETCH(QString, endLine);
 
     PackageDir dir;
-    dir.addInstaller();
+    if (installer)
+        dir.addInstaller();
     dir.add(entries);
     AppUpdate screen;
 
-    if (choice.isEmpty()) {
-        QTest::ignoreMessage(QtDebugMsg, "AppUpdate::onCheckPackage no application package");
+    if (!endLine.isEmpty()) {
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(endLine));
         QVERIFY(endsProgram([&] { screen.onCheckPackage(dir.path()); }));
         QVERIFY(!screen.isVisible());
         return;
@@ -266,54 +267,32 @@ void TestAppUpdate::buttonStates()
     QCOMPARE(dir.installerRuns().last(), runOf(dir.filePath(QStringLiteral("b.tgz"))));
 }
 
-void TestAppUpdate::removedPackageEndsWithoutRunning()
-{
-    PackageDir dir;
-    dir.addInstaller();
-    dir.add({"a.tgz@0"});
-    AppUpdate screen;
-    screen.onCheckPackage(dir.path());
-    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("a.tgz"))));
-
-    QVERIFY(endsProgram([&] {
-        QTest::mouseClick(screen.findChild<QPushButton *>(QStringLiteral("btnUpgrade")),
-                          Qt::LeftButton);
-    }));
-    QTest::qWait(300); // time enough for a wrongly started installer to leave its record
-    QVERIFY(!dir.installerExecutable()); // not even chmod ran
-    QCOMPARE(dir.installerRuns(), QStringList());
-}
-
 void TestAppUpdate::leaving_data()
 {
     QTest::addColumn<QString>("button");
-    QTest::newRow("Later") << "btnLater";
-    QTest::newRow("Ignore") << "btnIgnore";
+    QTest::addColumn<bool>("removePackage");
+    QTest::newRow("Later") << "btnLater" << false;
+    QTest::newRow("Ignore") << "btnIgnore" << false;
+    QTest::newRow("Upgrade of a removed package") << "btnUpgrade" << true;
 }
 
 void TestAppUpdate::leaving()
 {
     QFETCH(QString, button);
+    QFETCH(bool, removePackage);
     PackageDir dir;
     dir.addInstaller();
     dir.add({"a.tgz@0"});
     AppUpdate screen;
-    screen.showDirs(dir.path(), 800, 600);
+    screen.onCheckPackage(dir.path());
+    if (removePackage)
+        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("a.tgz"))));
 
     QVERIFY(endsProgram(
         [&] { QTest::mouseClick(screen.findChild<QPushButton *>(button), Qt::LeftButton); }));
-    QTest::qWait(300); // as above: a stray installer run would show by now
+    QTest::qWait(300); // time enough for a wrongly started installer to leave its record
+    QVERIFY(!dir.installerExecutable()); // not even chmod ran
     QCOMPARE(dir.installerRuns(), QStringList());
-}
-
-void TestAppUpdate::missingInstaller()
-{
-    PackageDir dir;
-    dir.add({"a.tgz@0"});
-    AppUpdate screen;
-    QTest::ignoreMessage(QtDebugMsg, "AppUpdate::onCheckPackage iup.sh tool not exist");
-    QVERIFY(endsProgram([&] { screen.onCheckPackage(dir.path()); }));
-    QVERIFY(!screen.isVisible());
 }
 
 QTEST_MAIN(TestAppUpdate)

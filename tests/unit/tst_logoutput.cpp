@@ -156,10 +156,8 @@ private slots:
     void cleanupTestCase();
     void debugLineComposition_data();
     void debugLineComposition();
-    void debugLineGoesToSyslogOnly();
-    void infoGoesNowhere();
-    void stderrLines_data();
-    void stderrLines();
+    void routing_data();
+    void routing();
     void fatalPrintsThenAborts();
     void closeKeepsTheHandler();
 
@@ -228,59 +226,47 @@ void TestLogOutput::debugLineComposition()
     QCOMPARE(withoutHeader(datagrams.first()), "USBStick: [USBStick] " + expected + '\n');
 }
 
-void TestLogOutput::debugLineGoesToSyslogOnly()
+void TestLogOutput::routing_data()
 {
-    log->take();
-    StderrCapture err;
-    qDebug() << "to syslog";
-    QCOMPARE(err.text(), QByteArray());
-    QCOMPARE(log->take().size(), 1);
-}
+    QTest::addColumn<Emit>("emitLine");
+    QTest::addColumn<QByteArray>("stderrText");
+    QTest::addColumn<int>("syslogLines");
 
-void TestLogOutput::infoGoesNowhere()
-{
-    log->take();
-    StderrCapture err;
-    qInfo() << "dropped";
-    myMessageOutput(QtInfoMsg, QMessageLogContext("a.cpp", 1, "f()", "default"),
-                    QStringLiteral("dropped"));
-    QCOMPARE(err.text(), QByteArray());
-    QCOMPARE(log->take().size(), 0);
-}
-
-void TestLogOutput::stderrLines_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<bool>("withContext");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("expected");
-
-    QTest::newRow("warning") << int(QtWarningMsg) << true << QStringLiteral("list is empty")
-                             << QByteArray("Warning: list is empty (main.cpp:42, int main())\n");
-    QTest::newRow("critical") << int(QtCriticalMsg) << true << QStringLiteral("bad")
-                              << QByteArray("Critical: bad (main.cpp:42, int main())\n");
+    // the handler called as Qt would, for a message from main.cpp:42
+    auto direct = [](QtMsgType type, const QString &text) {
+        return Emit([=] {
+            myMessageOutput(type, QMessageLogContext("main.cpp", 42, "int main()", "default"),
+                            text);
+        });
+    };
+    QTest::newRow("debug: syslog only")
+        << Emit([] { qDebug() << "to syslog"; }) << QByteArray() << 1;
+    const Emit info = direct(QtInfoMsg, QStringLiteral("dropped"));
+    QTest::newRow("info: nowhere") << Emit([=] {
+        qInfo() << "dropped";
+        info();
+    }) << QByteArray() << 0;
+    QTest::newRow("warning") << direct(QtWarningMsg, QStringLiteral("list is empty"))
+                             << QByteArray("Warning: list is empty (main.cpp:42, int main())\n")
+                             << 0;
+    QTest::newRow("critical") << direct(QtCriticalMsg, QStringLiteral("bad"))
+                              << QByteArray("Critical: bad (main.cpp:42, int main())\n") << 0;
     QTest::newRow("percent in warning")
-        << int(QtWarningMsg) << true << QStringLiteral("50%s %n")
-        << QByteArray("Warning: 50%s %n (main.cpp:42, int main())\n");
+        << direct(QtWarningMsg, QStringLiteral("50%s %n"))
+        << QByteArray("Warning: 50%s %n (main.cpp:42, int main())\n") << 0;
     QTest::newRow("release build: no file or function")
-        << int(QtWarningMsg) << false << QStringLiteral("x")
-        << QByteArray("Warning: x (unknown:0, unknown)\n");
+        << Emit([] { myMessageOutput(QtWarningMsg, QMessageLogContext(), QStringLiteral("x")); })
+        << QByteArray("Warning: x (unknown:0, unknown)\n") << 0;
 }
 
-void TestLogOutput::stderrLines()
+void TestLogOutput::routing()
 {
-    QFETCH(int, type);
-    QFETCH(bool, withContext);
-    QFETCH(QString, text);
+    QFETCH(Emit, emitLine);
     log->take();
     StderrCapture err;
-    if (withContext)
-        myMessageOutput(QtMsgType(type),
-                        QMessageLogContext("main.cpp", 42, "int main()", "default"), text);
-    else
-        myMessageOutput(QtMsgType(type), QMessageLogContext(), text);
-    QTEST(err.text(), "expected");
-    QCOMPARE(log->take().size(), 0);
+    emitLine();
+    QTEST(err.text(), "stderrText");
+    QTEST(int(log->take().size()), "syslogLines");
 }
 
 void TestLogOutput::fatalPrintsThenAborts()
