@@ -2,9 +2,9 @@
 """Runs inside the sandbox: starts the tool and the stand-in watched applications in one pid
 namespace, so that the tool's "killall -0 NAME" probes see exactly what a test started.
 
-usage: supervisor.py SPEC.json
+usage: supervisor.py PLAN.json
 
-The spec (written by the host-side harness) holds:
+The plan (written by the host-side harness) holds:
   argv      the tool's command line
   env       variables to set for the tool only (LD_PRELOAD, UMOCKDEV_DIR, DISPLAY, ...)
   unset     variables to remove from the tool's environment
@@ -123,33 +123,33 @@ def copy_output(terminal):
 
 def main():
     with open(sys.argv[1]) as f:
-        spec = json.load(f)
+        plan = json.load(f)
 
-    apps = Apps(spec["app_dir"])
-    for name in spec.get("apps", []):
+    apps = Apps(plan["app_dir"])
+    for name in plan.get("apps", []):
         apps.start(name)
 
     server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    server.bind(spec["control"])
+    server.bind(plan["control"])
     server.listen(8)
 
     env = dict(os.environ)
-    for name in spec.get("unset", []):
+    for name in plan.get("unset", []):
         env.pop(name, None)
-    env.update(spec.get("env", {}))
+    env.update(plan.get("env", {}))
 
     terminal = None
     stdout = None
-    if spec.get("stdout_tty", True):
+    if plan.get("stdout_tty", True):
         terminal, stdout = os.openpty()
         attrs = termios.tcgetattr(stdout)
         attrs[1] &= ~termios.OPOST  # keep "\n" as it is
         termios.tcsetattr(stdout, termios.TCSANOW, attrs)
-    tool = subprocess.Popen(spec["argv"], env=env, cwd=spec.get("cwd", "/"),
+    tool = subprocess.Popen(plan["argv"], env=env, cwd=plan.get("cwd", "/"),
                             stdin=subprocess.DEVNULL, stdout=stdout)
     if stdout is not None:
         os.close(stdout)
-    write_status(spec["status"], {"pid": tool.pid})
+    write_status(plan["status"], {"pid": tool.pid})
 
     # sleep until a command or output arrives or the tool ends: no polling, so the supervisor
     # costs nothing while a benchmark measures the tool
@@ -174,7 +174,7 @@ def main():
 
     apps.stop_all()
     code = tool.returncode
-    write_status(spec["status"], {"exit": code} if code >= 0 else {"signal": -code})
+    write_status(plan["status"], {"exit": code} if code >= 0 else {"signal": -code})
     sys.exit(code if code >= 0 else 128 - code)
 
 

@@ -781,7 +781,7 @@ class Sandbox:
             if name in os.environ:
                 tool_env[name] = os.environ[name]
         tool_env.update(env or {})
-        spec = {
+        plan = {
             "argv": list(wrap) + [str(binary)] + [str(a) for a in args],
             "env": tool_env,
             "unset": list(unset) + ([] if "DISPLAY" in tool_env else ["DISPLAY"]),
@@ -791,7 +791,7 @@ class Sandbox:
             "status": inside + "/status.json",
             "stdout_tty": stdout_tty,
         }
-        (run_dir / "spec.json").write_text(json.dumps(spec, indent=1))
+        (run_dir / "plan.json").write_text(json.dumps(plan, indent=1))
 
         argv = [str(SANDBOX_RUN), "--tree", str(self.tree.root), "--tmp", str(self.tmp),
                 "--log", self.syslog.path, "--bind", str(self.harness), HARNESS_MOUNT]
@@ -805,9 +805,9 @@ class Sandbox:
             argv += ["--ro-bind", str(src), str(dst)]
         if cap_drop:
             argv += ["--cap-drop", "ALL"]
-        argv += ["--", PYTHON, str(SUPERVISOR), inside + "/spec.json"]
+        argv += ["--", PYTHON, str(SUPERVISOR), inside + "/plan.json"]
 
-        # the sandbox starts from a clean environment; the tool gets spec["env"] on top
+        # the sandbox starts from a clean environment; the tool gets plan["env"] on top
         host_env = {"PATH": SANDBOX_PATH, "LANG": "C.UTF-8"}
         proc = subprocess.Popen(argv, env=host_env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
