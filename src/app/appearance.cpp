@@ -56,7 +56,7 @@ void Appearance::applyTranslation(QString &languageWord)
     qDebug() << "appPath=" << appDir << " locale=" << languageWord;
 
     const bool loaded =
-        translator.load(QLatin1String(DevicePaths::CatalogueTemplate).arg(appDir, languageWord));
+        translator.load(QString::fromLatin1(DevicePaths::CatalogueTemplate).arg(appDir, languageWord));
     qDebug() << "Translator load ret=" << loaded;
     // an empty translator is harmless, so it goes in either way
     QCoreApplication::installTranslator(&translator);

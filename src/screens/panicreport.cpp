@@ -20,21 +20,16 @@ const int TickMs = 1000;
 const int ProgressStep = 2;
 const int ProgressCeiling = 90; // the script's end alone brings the bar to 100
 const int ProgressDone = 100;
-const int ScriptKillWaitMs = 1000;
 
 QString timeStamp()
 {
     return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss"));
 }
 
-// The device scripts are started as a whole command, never through a shell.
-void startCommandDetached(const QString &command)
+// The device scripts take no arguments and are started directly, never through a shell.
+void startScriptDetached(const char *path)
 {
-    QStringList arguments = QProcess::splitCommand(command);
-    if (arguments.isEmpty())
-        return;
-    const QString program = arguments.takeFirst();
-    QProcess::startDetached(program, arguments);
+    QProcess::startDetached(QString::fromLatin1(path), QStringList());
 }
 
 } // namespace
@@ -68,13 +63,9 @@ PanicReport::PanicReport(QWidget *parent)
 
 PanicReport::~PanicReport()
 {
-    // a script still running goes with the tool; its end must not reach this half-destroyed
-    // screen, and ending it here spares stderr the QProcess destructor's warning
+    // Only a screen with a parent widget is ever destroyed, when the application tears its
+    // desktop down; the script's end must not reach this half-destroyed screen then.
     process->disconnect(this);
-    if (process->state() != QProcess::NotRunning) {
-        process->kill();
-        process->waitForFinished(ScriptKillWaitMs);
-    }
     repeatTimer.stop();
     delete ui;
 }
@@ -166,14 +157,14 @@ void PanicReport::on_btnReboot_clicked()
 void PanicReport::on_btnRestartApp_clicked()
 {
     qDebug() << "PanicReport::on_btnRestartApp_clicked()";
-    startCommandDetached(QString::fromLatin1(DevicePaths::RestartAppScript));
+    startScriptDetached(DevicePaths::RestartAppScript);
     hideAPR();
 }
 
 void PanicReport::on_btnWait_clicked()
 {
     qDebug() << "PanicReport::on_btnCapture_clicked()";
-    startCommandDetached(QString::fromLatin1(DevicePaths::LogCaptureScript));
+    startScriptDetached(DevicePaths::LogCaptureScript);
     hideAPR();
 }
 

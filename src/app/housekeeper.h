@@ -19,7 +19,6 @@ class HouseKeeper : public QObject
     Q_OBJECT
 public:
     explicit HouseKeeper(QObject *parent = nullptr);
-    ~HouseKeeper() override;
 
     void startTools(const QString &mode);
     void stopTools();
