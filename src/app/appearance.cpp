@@ -55,8 +55,8 @@ void Appearance::applyTranslation(QString &languageWord)
         reducedLanguage(languageWordFrom(languageWord, QLatin1String(DevicePaths::LocaleFile)));
     qDebug() << "appPath=" << appDir << " locale=" << languageWord;
 
-    const bool loaded =
-        translator.load(QString::fromLatin1(DevicePaths::CatalogueTemplate).arg(appDir, languageWord));
+    const bool loaded = translator.load(
+        QString::fromLatin1(DevicePaths::CatalogueTemplate).arg(appDir, languageWord));
     qDebug() << "Translator load ret=" << loaded;
     // an empty translator is harmless, so it goes in either way
     QCoreApplication::installTranslator(&translator);
