@@ -2,6 +2,7 @@
 
 #include <libudev.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -72,7 +73,7 @@ UMonitor::~UMonitor()
     // a QThread destroyed while running aborts the process; a stop that timed out must not
     // turn into that, and a cycle never blocks for long
     running = false;
-    wait();
+    wait(ULONG_MAX);
 }
 
 void UMonitor::startMonitor()
