@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Starts one program inside the sandbox and times it from exec: bench/run puts it in front of
-the tool (or the baseline) with Sandbox.start(wrap=...).
+the tool (or the baseline) with Device.start(wrap=...).
 
 usage: launch.py --out FILE [--marker TEXT]... [--sample-after TEXT --settle S --samples N
                  --interval S] -- PROGRAM [ARGS...]
@@ -71,7 +71,7 @@ def main():
             os._exit(127)
     os.close(slave)
     ended = os.pidfd_open(pid)
-    # signals meant for the program (the supervisor sends them to its child, this launcher)
+    # signals meant for the program that reach this launcher instead
     for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
         signal.signal(signum, lambda s, _frame: os.kill(pid, s))
 

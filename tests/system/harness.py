@@ -83,6 +83,7 @@ class Device:
         """wrap: a command put before the binary, e.g. a timer; binary: another program to run."""
         self.bwrap = subprocess.Popen(
             [REPO / "tests/sandbox/sandbox-run", "--root", self.root, "--bind", self.dir / "log", "/dev/log",
+             "--ro-bind", BINARY.parent, BINARY.parent,
              "--bind", "/tmp/.X11-unix/X" + self.display[1:], "/tmp/.X11-unix/X0",
              "--setenv", "APPS", " ".join(apps), "--setenv", "PATH", "/tmp/bin:/usr/bin:/bin:/usr/sbin:/sbin",
              "--setenv", "QT_XCB_GL_INTEGRATION", "none", "--setenv", "LANG", "C.UTF-8",

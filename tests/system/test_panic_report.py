@@ -3,7 +3,10 @@ import pytest
 from harness import APPS, wait_until
 
 REBOOT, RESTART_APP, CAPTURE, IGNORE = (80, 336), (240, 336), (400, 336), (560, 336)
-SAVE = 'echo "to $1"; printf "cp: no space\\nsaved 1 of 2\\n" >&2; sleep $(cat /tmp/save-time); : >/tmp/saved${1##*/}'
+# the save script's error output comes in one write (coreutils' printf buffers it); the script
+# ends once the test creates /tmp/go<STICK>
+SAVE = ('echo "to $1"; /usr/bin/printf "cp: no space\\nsaved 1 of 2\\n" >&2; '
+        'until [ -e /tmp/go${1##*/} ]; do sleep 0.05; done; : >/tmp/saved${1##*/}')
 
 
 def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
@@ -12,7 +15,6 @@ def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
     d.script("/Orvalen/opt/savelog.sh", SAVE)
     d.script("/tmp/bin/reboot")
     d.script("/tmp/bin/killall", 'exec /usr/bin/killall "$@"')
-    d.put("/tmp/save-time", "1")
     d.start("-c", "apr", apps=("Mirelu", "qconnman-applet"))  # Brennhaven has died
     window = d.window("Form")
     assert d.position(window) == (80, 60)
@@ -23,6 +25,8 @@ def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
     d.ctl("mkdir /media/qz/STICK1")
     d.wait_log('PanicReport::setupTombstone usbPath= "/media/qz/STICK1"')
     d.click(window, *REBOOT)  # refused while the save script runs
+    wait_until(lambda: "Process is already running" in d.out("stderr"), 5, "Reboot to be refused")
+    d.put("/tmp/goSTICK1")
     wait_until(d.path("/tmp/savedSTICK1").exists, 5, "the first save")
     assert d.calls("savelog.sh") == [["/Orvalen/opt/savelog.sh", "/media/qz/STICK1"]]
     for line in ('HouseKeeper: new paths= ("STICK1")', 'HouseKeeper: old paths= ()',
@@ -32,9 +36,9 @@ def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
                  'PanicReport::onProcStdErr line= "cp: no space\\nsaved 1 of 2\\n"'):
         assert "USBStick: [USBStick] " + line in d.log
     assert d.calls("reboot") == []
-    assert "Warning: QProcess::start: Process is already running" in d.out("stderr")
     d.click(window, *REBOOT)
     wait_until(lambda: d.calls("reboot"), 5, "the reboot command")
+    assert d.calls("reboot") == [["/tmp/bin/reboot"]]  # through "/bin/bash -c reboot"
 
     d.ctl("rmdir /media/qz/STICK1")
     d.wait_log('PanicReport::onUSBInserted on= false  mountPoint= "/media/qz/STICK1"')
@@ -46,14 +50,14 @@ def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
     d.ctl("/tmp/bin/Brennhaven infinity &")
     d.wait_out("PanicReport::onAppLive appId=0\n")  # Mirelu is down: the report stays
 
-    d.put("/tmp/save-time", "3")
     d.ctl("mkdir /media/qz/STICK2")
     d.wait_log('PanicReport::setupTombstone usbPath= "/media/qz/STICK2"')
     d.ctl("/tmp/bin/Mirelu infinity &")  # all three alive: the tool ends
     assert d.status(timeout=3) == 0
     assert d.out().endswith("PanicReport::onAppLive appId=1\nPanicReport::hideAPR\n")
-    assert not d.path("/tmp/savedSTICK2").exists()
-    wait_until(d.path("/tmp/savedSTICK2").exists, 8, "the save to outlive the tool")
+    assert d.out().count("appId=1") == 2  # changes only, never the same state twice
+    d.put("/tmp/goSTICK2")
+    wait_until(d.path("/tmp/savedSTICK2").exists, 5, "the save to outlive the tool")
     assert "QProcess: Destroyed" not in d.out("stderr")
 
 
