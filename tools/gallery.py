@@ -30,8 +30,8 @@ def add_font(device):
 
 def screenshot(device, path):
     """Saves the whole X screen of the device's display as a PNG."""
-    png = subprocess.run(["/usr/bin/import", "-window", "root", "png:-"], check=True,
-                         env=dict(os.environ, DISPLAY=device.display), capture_output=True).stdout
+    png = subprocess.run(device.xwrap + ["/usr/bin/import", "-window", "root", "png:-"], check=True,
+                         capture_output=True).stdout
     Path(path).parent.mkdir(parents=True, exist_ok=True)
     Path(path).write_bytes(png)
 

@@ -45,14 +45,15 @@ class Device:
         self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
         self.socket.bind(str(self.dir / "log"))
         threading.Thread(target=self._receive, daemon=True).start()
-        read, write = os.pipe()
-        args = ["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-noreset"]
-        for n, (w, h) in enumerate(screens):
-            args += ["-screen", str(n), "%dx%dx24" % (w, h)]
-        self.x = subprocess.Popen(args, pass_fds=[write], stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as f:
-            self.display = ":" + f.readline().strip()
+        # Xvfb :0 with its own network and /tmp, so it never meets a display of the machine
+        self.xwrap = ["bwrap", "--dev-bind", "/", "/", "--bind", self.dir / "x", "/tmp", "--unshare-net",
+                      "--die-with-parent", "--setenv", "DISPLAY", ":0", "--"]
+        self.x_socket = self.dir / "x/.X11-unix/X0"
+        os.mkdir(self.dir / "x")
+        screens = [a for n, (w, h) in enumerate(screens) for a in ("-screen", str(n), "%dx%dx24" % (w, h))]
+        self.x = subprocess.Popen(self.xwrap + ["Xvfb", ":0", "-nolisten", "tcp", "-noreset", *screens],
+                                  stderr=subprocess.DEVNULL)
+        wait_until(self.x_socket.exists, 10, "Xvfb")
 
     def _receive(self):
         while True:  # one datagram per syslog() call: "<15>Dec  5 14:38:55 USBStick: text\n"
@@ -84,7 +85,7 @@ class Device:
         self.bwrap = subprocess.Popen(
             [REPO / "tests/sandbox/sandbox-run", "--root", self.root, "--bind", self.dir / "log", "/dev/log",
              "--ro-bind", BINARY.parent, BINARY.parent,
-             "--bind", "/tmp/.X11-unix/X" + self.display[1:], "/tmp/.X11-unix/X0",
+             "--bind", self.x_socket, "/tmp/.X11-unix/X0",
              "--setenv", "APPS", " ".join(apps), "--setenv", "PATH", "/tmp/bin:/usr/bin:/bin:/usr/sbin:/sbin",
              "--setenv", "QT_XCB_GL_INTEGRATION", "none", "--setenv", "LANG", "C.UTF-8",
              *[a for k, v in env.items() for a in ("--setenv", k, v)],
@@ -113,8 +114,8 @@ class Device:
         wait_until(lambda: text in self.out(), timeout, "stdout: " + text)
 
     def xdo(self, *args):
-        return subprocess.run(["xdotool", *map(str, args)], env=dict(os.environ, DISPLAY=self.display),
-                              capture_output=True, text=True, timeout=20).stdout
+        return subprocess.run(self.xwrap + ["xdotool", *map(str, args)], capture_output=True, text=True,
+                              timeout=20).stdout
 
     def window(self, title):
         """The id of the visible window with this title; waits for it."""
@@ -131,7 +132,7 @@ class Device:
     def close(self):
         for proc in (getattr(self, "bwrap", None), self.x):
             if proc:
-                proc.kill()
+                proc.terminate()
                 proc.wait()
         self.socket.close()
         shutil.rmtree(self.dir, ignore_errors=True)
