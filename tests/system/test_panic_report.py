@@ -53,7 +53,7 @@ def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
     d.ctl("mkdir /media/qz/STICK2")
     d.wait_log('PanicReport::setupTombstone usbPath= "/media/qz/STICK2"')
     d.ctl("/tmp/bin/Mirelu infinity &")  # all three alive: the tool ends
-    assert d.status(timeout=3) == 0
+    assert d.status() == 0
     assert d.out().endswith("PanicReport::onAppLive appId=1\nPanicReport::hideAPR\n")
     assert d.out().count("appId=1") == 2  # changes only, never the same state twice
     d.put("/tmp/goSTICK2")
@@ -72,7 +72,7 @@ def test_buttons_that_end_the_report(device, button, script, line):
         d.script(path)
     d.start("-c", "apr")
     d.click(d.window("Form"), *button)
-    assert d.status(timeout=3) == 0
+    assert d.status() == 0
     assert d.out().endswith("PanicReport::hideAPR\n")
     if script:
         wait_until(lambda: d.calls(script.split("/")[-1]), 5, script)

@@ -44,7 +44,7 @@ def test_ftp_upload_over_the_panic_report(device, files, line):
     d.ctl("pkill -CONT -x Tovrimax")
     if line:
         d.wait_log(line)
-        assert d.status(timeout=3) == 0
+        assert d.status() == 0
         return
     window = d.window("AppUpdate")
     assert d.position(window) == (320, 160)  # never shown before: centred in 1280x800

@@ -33,7 +33,7 @@ def test_default_mode_on_a_wide_display_with_locale_file_and_font(device):
     assert 'USBStick: [USBStick] Tovrimax_font: Noto= ("DejaVu Sans")' in d.log
     assert "USBStick: [USBStick] Tovrimax_font: Index fontNoto= 0" in d.log
     assert d.log[0] == "USBStick: run foreground"
-    time.sleep(3)
+    time.sleep(2)
     assert not d.path("/tmp/status").exists()  # shown for five seconds
     assert d.status(timeout=5) == 0
     assert "Housekeeper start tool end\n" in d.out() and d.out("stderr") == ""
