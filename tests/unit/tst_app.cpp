@@ -7,8 +7,7 @@
 #include "umonitor.h"
 #include "verinfo.h"
 
-// the testbed sets its environment with setenv(): made before main() and any thread
-static UMockdevTestbed *const testbed = umockdev_testbed_new();
+static UMockdevTestbed *const testbed = umockdev_testbed_new(); // setenv(): before any thread
 
 class TestApp : public QObject
 {
@@ -29,7 +28,7 @@ private slots:
         qputenv("PATH", "/tmp/bin:" + qgetenv("PATH")); // a probe that finds all but Brennhaven
         QVERIFY(writeScript("/tmp/bin/killall", "[ \"$2\" != Brennhaven ]\n") &&
                 writeScript("/Orvalen/opt/savelog.sh") && QDir().mkpath("/var/log/coredump") &&
-                QDir().mkpath("/home/ftp") && (!qel || QDir().mkpath("/media/qz")));
+                (!qel || QDir().mkpath("/media/qz")));
         HouseKeeper keeper;
         keeper.startTools("apr");
         PanicReport *report = nullptr; // the only screen shown
@@ -55,13 +54,7 @@ private slots:
         QTRY_COMPARE(reports.join(','), QString("1/dev/%1p,0/dev/%1p,1/dev/%1p").arg(stick));
         const QString shown = "USB: ON - /media/%1p\nUSB: OFF - /media/%1p\nUSB: ON - /media/%1p";
         QCOMPARE(text->toPlainText().section("\n\n", 1), qel ? "" : shown.arg(stick));
-        const int probes = calls("killall").count('\n'); // two more passes, and no news
-        QTRY_VERIFY_WITH_TIMEOUT(calls("killall").count('\n') >= probes + 6, 10000);
-        report->showAPR(800, 600); // a save empties the log
-        QCOMPARE(text->toPlainText().count("Die @"), qel ? 1 : 0);
-        QVERIFY(asksToQuit([] { QVERIFY(writeScript("/home/ftp/a.tgz")); }, 10000)); // no iup.sh
-        keeper.stopTools();
-        QVERIFY(keeper.findChild<UMonitor *>()->isFinished());
+        QVERIFY((keeper.stopTools(), keeper.findChild<UMonitor *>()->isFinished()));
     }
 
     void appearance() // the last: the texts are Chinese from here on

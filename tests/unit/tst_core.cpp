@@ -18,7 +18,6 @@ private slots:
     {
         QTest::addColumn<QString>("expected");
         QTest::newRow("screens 801 480") << "0 801 480"; // sizes side by side; 0 0: no widget
-        QTest::newRow("screens 1280 800 1024 768") << "0 1280 800";
         QTest::newRow("screens 1024 768 1280 800") << "1 1280 800";
         QTest::newRow("screens 1024 768 1024 600") << "0 1024 768";
         QTest::newRow("screens 0 0 800 480") << "-1 800 600";
@@ -28,7 +27,6 @@ private slots:
         QTest::newRow("language chinese") << "English";
         QTest::newRow("debug") << ""; // stderr, from a child process: a fatal message ends it
         QTest::newRow("info") << "";
-        QTest::newRow("warning") << "Warning: 5% %s (f.cpp:7, f())\n";
         QTest::newRow("warning without context") << "Warning: 5% %s (unknown:0, unknown)\n";
         QTest::newRow("critical") << "Critical: 5% %s (f.cpp:7, f())\n";
         QTest::newRow("fatal") << "Fatal: 5% %s (f.cpp:7, f())\naborted";

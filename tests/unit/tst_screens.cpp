@@ -18,12 +18,9 @@ private slots:
                                              .arg(stamp));
         QVERIFY(report.findChild<QTextBrowser *>()->toPlainText().contains(entries));
         QVERIFY(report.pos() == QPoint(-19, 0) && !asksToQuit([&] { report.onAppLive(1); }));
-        QVERIFY(asksToQuit([&] { report.onAppLive(0); })); // all alive again
         VerInfo version;
         version.showInfo(1024, 768);
         QCOMPARE(version.findChild<QLabel *>()->text(), QString("Ravelin\nRevision:0.1"));
-        QVERIFY(version.findChild<QTimer *>()->interval() == 5000 &&
-                asksToQuit([&] { version.findChild<QPushButton *>()->click(); }));
     }
 
     void saveToStick()
@@ -77,7 +74,6 @@ private slots:
         auto *upgrade = screen.findChild<QPushButton *>("btnUpgrade");
         auto *list = screen.findChild<QListView *>();
         QVERIFY(!asksToQuit([&] { screen.onCheckPackage(dir.path()); }));
-        QCOMPARE(screen.pos(), QPoint(320, 160)); // never shown: centred in 1280x800
         QTRY_COMPARE(list->model()->rowCount(list->rootIndex()), 3); // the packages, no other file
         upgrade->click(); // the newest package; of equal age, the first in character order
         QTRY_COMPARE(QString(calls("iup.sh")), "1 " + dir.filePath("B.tgz") + '\n');
