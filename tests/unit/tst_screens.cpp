@@ -12,7 +12,10 @@ private slots:
     void textsAndPlaces() // 640x480 windows, centred with the halves rounded toward zero
     {
         PanicReport report;
-        report.onAppDead(0), report.onAppDead(7), report.onCoreDump(), report.showAPR(601, 479);
+        report.onAppDead(0);
+        report.onAppDead(7); // no such application
+        report.onCoreDump();
+        report.showAPR(601, 479);
         const QRegularExpression entries(QString("^App=Brennhaven Die @ %1\nApp=Unknown Applet "
                                                  "Die @ %1\n-{33}Coredump generated at%1\n$")
                                              .arg(stamp));
