@@ -4,6 +4,7 @@ watched applications that a test starts and stops while the tool runs."""
 
 import os
 import re
+import shlex
 import shutil
 import socket
 import subprocess
@@ -14,6 +15,11 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 BINARY = Path(os.environ.get("TOVRIMAX_BIN", REPO / "build" / "Tovrimax")).resolve()
+# the board's binary runs under an emulator: TOVRIMAX_LAUNCHER is the command put before it,
+# TOVRIMAX_TIME_FACTOR stretches every wait of the stories
+LAUNCHER = shlex.split(os.environ.get("TOVRIMAX_LAUNCHER", ""))
+TIME_FACTOR = float(os.environ.get("TOVRIMAX_TIME_FACTOR", "1"))
+EMULATED = bool(LAUNCHER)
 APPS = ("Brennhaven", "Mirelu", "qconnman-applet")
 # inside the sandbox: the watched applications, a control loop that runs the shell lines a test
 # writes to /tmp/ctl, then the tool; the sandbox outlives the tool, so that what the tool
@@ -27,7 +33,7 @@ RECORD = '#!/bin/bash\nprintf "%s\\0" "$0" "$@" >/tmp/calls/.$$; mv /tmp/calls/.
 
 
 def wait_until(check, timeout=10, what="a condition"):
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + timeout * TIME_FACTOR
     while not (value := check()):
         assert time.monotonic() < deadline, "timed out waiting for " + what
         time.sleep(0.05)
@@ -89,7 +95,8 @@ class Device:
              "--setenv", "APPS", " ".join(apps), "--setenv", "PATH", "/tmp/bin:/usr/bin:/bin:/usr/sbin:/sbin",
              "--setenv", "QT_XCB_GL_INTEGRATION", "none", "--setenv", "LANG", "C.UTF-8",
              *[a for k, v in env.items() for a in ("--setenv", k, v)],
-             "--", "bash", "-c", INSIDE, "inside", *wrap, binary, *args], stdin=subprocess.DEVNULL)
+             "--", "bash", "-c", INSIDE, "inside", *wrap,
+             *(LAUNCHER if binary == BINARY else []), binary, *args], stdin=subprocess.DEVNULL)
 
     def ctl(self, line):
         """Runs one shell line inside the sandbox, e.g. "pkill -x Mirelu", and waits for it."""
