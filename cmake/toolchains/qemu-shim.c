@@ -1,4 +1,4 @@
-/* Preloaded by qemu-run into the board's programs run under qemu-user 7, to hide two ways in
+/* Preloaded by qemu-run into the board's programs run under qemu-user 7, to hide three ways in
  * which the emulator differs from the board. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -7,6 +7,7 @@
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -53,9 +54,13 @@ void abort(void)
 }
 
 /* The children the programs start are programs of this machine: take this library (first on
- * the list) off the preload list they inherit, or their loader complains of a foreign object. */
-__attribute__((constructor)) static void leavePreloadList(void)
+ * the list) off the preload list they inherit, or their loader complains of a foreign object.
+ * Besides, the process carries the emulator's name (qemu-arm), where the board's carries the
+ * program's: "killall Tovrimax" or "pkill -x Tovrimax" would not find it. */
+__attribute__((constructor)) static void startAsOnTheBoard(void)
 {
+    prctl(PR_SET_NAME, program_invocation_short_name);
+
     const char *list = getenv("LD_PRELOAD");
     const char *self = strstr(list ? list : "", "tovrimax-qemu-shim.so");
     if (!self)

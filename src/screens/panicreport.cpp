@@ -3,7 +3,9 @@
 
 #include "devicepaths.h"
 #include "ovmonitor.h"
+#include "processlifetime.h"
 #include "screenchoice.h"
+#include "scriptprocess.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -49,7 +51,8 @@ PanicReport::PanicReport(QWidget *parent)
     repeatTimer.setInterval(TickMs);
     repeatTimer.setSingleShot(false);
 
-    process = new QProcess(this);
+    // the save script and the reboot command must be able to outlive the tool
+    process = new ScriptProcess(this);
 
     connect(&repeatTimer, &QTimer::timeout, this, &PanicReport::onRepeatTimer);
     connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
@@ -63,9 +66,13 @@ PanicReport::PanicReport(QWidget *parent)
 
 PanicReport::~PanicReport()
 {
-    // Only a screen with a parent widget is ever destroyed, when the application tears its
-    // desktop down; the script's end must not reach this half-destroyed screen then.
+    // The tool never deletes its screens. Should a screen go all the same (with a parent
+    // widget that the application deletes at its end), the script's end must not reach this
+    // half-destroyed screen, and a script still running is let go: deleting its QProcess would
+    // kill it in the middle of a save.
     process->disconnect(this);
+    if (process->state() != QProcess::NotRunning)
+        liveUntilProcessEnd(process)->setParent(nullptr);
     repeatTimer.stop();
     delete ui;
 }

@@ -6,20 +6,21 @@ REBOOT, RESTART_APP, CAPTURE, IGNORE = (80, 336), (240, 336), (400, 336), (560, 
 # the save script's error output comes in one write (coreutils' printf buffers it); the script
 # ends once the test creates /tmp/go<STICK>
 SAVE = ('echo "to $1"; /usr/bin/printf "cp: no space\\nsaved 1 of 2\\n" >&2; '
-        'until [ -e /tmp/go${1##*/} ]; do sleep 0.05; done; : >/tmp/saved${1##*/}')
+        'until [ -e /tmp/go${1##*/} ]; do sleep 0.05; done; echo "copied"; echo "synced" >&2; '
+        ': >/tmp/saved${1##*/}')
 
 
 def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
-    d = device()
+    d = device((1024, 768))
     d.put("/media/qz/.hidden/.keep")  # a device that mounts sticks below /media/qz
     d.script("/Orvalen/opt/savelog.sh", SAVE)
     d.script("/tmp/bin/reboot")
     d.script("/tmp/bin/killall", 'exec /usr/bin/killall "$@"')
     d.start("-c", "apr", apps=("Mirelu", "qconnman-applet"))  # Brennhaven has died
     window = d.window("Form")
-    assert d.position(window) == (80, 60)
+    assert d.position(window) == (192, 144)
     d.wait_out("Housekeeper start tool end")
-    assert d.out().startswith("PanicReport::showAPR 800 600\nPanicReport::onAppLive appId=1\n"
+    assert d.out().startswith("PanicReport::showAPR 1024 768\nPanicReport::onAppLive appId=1\n"
                               "PanicReport::onAppLive appId=2\n")
 
     d.ctl("mkdir /media/qz/STICK1")
