@@ -3,13 +3,22 @@ import pytest
 from harness import Device
 
 
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    report = (yield).get_result()
+    item.failed = getattr(item, "failed", False) or report.failed
+
+
 @pytest.fixture
-def device():
-    """device(screens...) -> a fresh private device; a sanitizer report of the tool fails the test."""
+def device(request):
+    """device(screens...) -> a fresh private device; a sanitizer report of the tool fails the
+    test, and a failed test keeps each device's evidence under build/test-artifacts."""
     made = []
     yield lambda *screens: made.append(Device(screens or ((800, 600),))) or made[-1]
-    for d in made:
+    for n, d in enumerate(made):
         stderr = d.out("stderr")
-        print("syslog:", *d.log, "stdout:", d.out(), "stderr:", stderr, sep="\n")  # shown on failure
+        sanitizer = "Sanitizer" in stderr or "runtime error" in stderr
+        if request.node.failed or sanitizer:
+            print("evidence kept in", d.keep(f"{request.node.name}-{n}"))
         d.close()
-        assert "Sanitizer" not in stderr and "runtime error" not in stderr, stderr
+        assert not sanitizer, stderr

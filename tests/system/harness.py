@@ -4,6 +4,7 @@ watched applications that a test starts and stops while the tool runs."""
 
 import os
 import re
+import select
 import shlex
 import shutil
 import socket
@@ -15,6 +16,8 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 BINARY = Path(os.environ.get("TOVRIMAX_BIN", REPO / "build" / "Tovrimax")).resolve()
+# where a failed test leaves its device (the seeded-fault runs name their own place)
+ARTIFACTS = Path(os.environ.get("TOVRIMAX_ARTIFACTS", REPO / "build" / "test-artifacts"))
 # the board's binary runs under an emulator: TOVRIMAX_LAUNCHER is the command put before it,
 # TOVRIMAX_TIME_FACTOR stretches every wait of the stories
 LAUNCHER = shlex.split(os.environ.get("TOVRIMAX_LAUNCHER", ""))
@@ -22,14 +25,16 @@ TIME_FACTOR = float(os.environ.get("TOVRIMAX_TIME_FACTOR", "1"))
 EMULATED = bool(LAUNCHER)
 APPS = ("Brennhaven", "Mirelu", "qconnman-applet")
 # inside the sandbox: the watched applications, a control loop that runs the shell lines a test
-# writes to /tmp/ctl, then the tool; the sandbox outlives the tool, so that what the tool
-# started can finish after it, until the test closes the device
+# writes to /tmp/ctl, then the tool, with no core files allowed until it lifts the limit; the
+# sandbox outlives the tool, so that what the tool started can finish after it
 INSIDE = """for app in $APPS; do /tmp/bin/$app infinity & done
 while :; do while read -r line; do eval "$line"; done < /tmp/ctl; done &
+ulimit -S -c 0
 "$@" >/tmp/stdout 2>/tmp/stderr; echo $? >/tmp/status.new; mv /tmp/status.new /tmp/status
 exec sleep infinity"""
 # a stand-in script records its argument vector, NUL-separated, one file per run
-RECORD = '#!/bin/bash\nprintf "%s\\0" "$0" "$@" >/tmp/calls/.$$; mv /tmp/calls/.$$ /tmp/calls/${0##*/}.$(date +%s%N)\n'
+RECORD = ('#!/bin/bash\nprintf "%s\\0" "$0" "$@" >/tmp/calls/.$$\n'
+          'mv /tmp/calls/.$$ /tmp/calls/${0##*/}.$(date +%s%N)\n')
 
 
 def wait_until(check, timeout=10, what="a condition"):
@@ -43,7 +48,15 @@ def wait_until(check, timeout=10, what="a condition"):
 class Device:
     def __init__(self, screens=((800, 600),)):
         self.dir = Path(tempfile.mkdtemp(prefix="tvx-"))
-        self.root, self.tool, self.log = self.dir / "root", None, []
+        self.root, self.bwrap, self.x, self.lines = self.dir / "root", None, None, []
+        self.lock = threading.Lock()
+        try:
+            self._make(screens)
+        except BaseException:
+            self.close()  # nothing of a failed start stays behind
+            raise
+
+    def _make(self, screens):
         for app in APPS:
             self.put("/tmp/bin/" + app, Path("/usr/bin/sleep").read_bytes(), 0o755)
         os.mkdir(self.path("/tmp/calls"))
@@ -52,19 +65,44 @@ class Device:
         self.socket.bind(str(self.dir / "log"))
         threading.Thread(target=self._receive, daemon=True).start()
         # Xvfb :0 with its own network and /tmp, so it never meets a display of the machine
-        self.xwrap = ["bwrap", "--dev-bind", "/", "/", "--bind", self.dir / "x", "/tmp", "--unshare-net",
-                      "--die-with-parent", "--setenv", "DISPLAY", ":0", "--"]
+        self.xwrap = ["bwrap", "--dev-bind", "/", "/", "--bind", self.dir / "x", "/tmp",
+                      "--unshare-net", "--die-with-parent", "--setenv", "DISPLAY", ":0", "--"]
         self.x_socket = self.dir / "x/.X11-unix/X0"
         os.mkdir(self.dir / "x")
-        screens = [a for n, (w, h) in enumerate(screens) for a in ("-screen", str(n), "%dx%dx24" % (w, h))]
-        self.x = subprocess.Popen(self.xwrap + ["Xvfb", ":0", "-nolisten", "tcp", "-noreset", *screens],
-                                  stderr=subprocess.DEVNULL)
-        wait_until(self.x_socket.exists, 10, "Xvfb")
+        sizes = [a for n, (w, h) in enumerate(screens) for a in ("-screen", str(n), f"{w}x{h}x24")]
+        with open(self.dir / "xvfb.log", "wb") as xlog:
+            self.x = subprocess.Popen(self.xwrap + ["Xvfb", ":0", "-nolisten", "tcp", "-noreset",
+                                                    *sizes], stderr=xlog)
+        wait_until(lambda: self.x_socket.exists() or self.x.poll() is not None, 10, "Xvfb")
+        assert self.x.poll() is None, "Xvfb ended: " + (self.dir / "xvfb.log").read_text()
 
     def _receive(self):
-        while True:  # one datagram per syslog() call: "<15>Dec  5 14:38:55 USBStick: text\n"
-            line = self.socket.recv(65536).decode(errors="replace")
-            self.log.append(re.sub(r"^<\d+>\w+ +\d+ [\d:]+ ", "", line).rstrip("\n"))
+        while self.socket.fileno() >= 0:
+            try:
+                select.select([self.socket], [], [], 0.1)
+                self._drain()
+            except (OSError, ValueError):
+                return  # closed
+
+    def _drain(self):
+        with self.lock:
+            while True:  # one datagram per syslog() call: "<15>Dec  5 14:38:55 USBStick: text\n"
+                try:
+                    line = self.socket.recv(65536, socket.MSG_DONTWAIT).decode(errors="replace")
+                except BlockingIOError:
+                    return self.lines
+                self.lines.append(re.sub(r"^<\d+>\w+ +\d+ [\d:]+ ", "", line).rstrip("\n"))
+
+    @property
+    def log(self):
+        """The syslog lines: every one the tool has sent so far, in order."""
+        return self._drain()
+
+    @property
+    def debug(self):
+        """The tool's own debug lines, without the syslog ident and their prefix."""
+        prefix = "USBStick: [USBStick] "
+        return [line[len(prefix):] for line in self.log if line.startswith(prefix)]
 
     def path(self, device_path):
         return self.root / device_path.lstrip("/")
@@ -84,31 +122,41 @@ class Device:
 
     def calls(self, name):
         """Argument vectors of the runs of the stand-in named name, in start order."""
-        return [p.read_text().split("\0")[:-1] for p in sorted(self.path("/tmp/calls").glob(name + ".*"))]
+        runs = sorted(self.path("/tmp/calls").glob(name + ".*"))
+        return [p.read_text().split("\0")[:-1] for p in runs]
 
     def start(self, *args, apps=(), env={}, wrap=(), binary=BINARY):
         """wrap: a command put before the binary, e.g. a timer; binary: another program to run."""
         self.bwrap = subprocess.Popen(
-            [REPO / "tests/sandbox/sandbox-run", "--root", self.root, "--bind", self.dir / "log", "/dev/log",
-             "--ro-bind", BINARY.parent, BINARY.parent,
-             "--bind", self.x_socket, "/tmp/.X11-unix/X0",
-             "--setenv", "APPS", " ".join(apps), "--setenv", "PATH", "/tmp/bin:/usr/bin:/bin:/usr/sbin:/sbin",
+            [REPO / "tests/sandbox/sandbox-run", "--root", self.root,
+             "--bind", self.dir / "log", "/dev/log", "--ro-bind", BINARY.parent, BINARY.parent,
+             "--bind", self.x_socket, "/tmp/.X11-unix/X0", "--setenv", "APPS", " ".join(apps),
+             "--setenv", "PATH", "/tmp/bin:/usr/bin:/bin:/usr/sbin:/sbin",
              "--setenv", "QT_XCB_GL_INTEGRATION", "none", "--setenv", "LANG", "C.UTF-8",
              *[a for k, v in env.items() for a in ("--setenv", k, v)],
              "--", "bash", "-c", INSIDE, "inside", *wrap,
              *(LAUNCHER if binary == BINARY else []), binary, *args], stdin=subprocess.DEVNULL)
 
+    def _open_ctl(self):
+        try:  # fails at once while the control loop has not opened its end
+            return os.open(self.path("/tmp/ctl"), os.O_WRONLY | os.O_NONBLOCK)
+        except OSError:
+            return None
+
     def ctl(self, line):
         """Runs one shell line inside the sandbox, e.g. "pkill -x Mirelu", and waits for it."""
         self.path("/tmp/ack").unlink(missing_ok=True)
-        with open(self.path("/tmp/ctl"), "w") as f:
+        with os.fdopen(wait_until(self._open_ctl, 10, "the sandbox to start"), "w") as f:
             f.write(line + "\n: >/tmp/ack\n")
         wait_until(self.path("/tmp/ack").exists, 10, line)
 
+    def ended(self):
+        return self.path("/tmp/status").exists()
+
     def status(self, timeout=20):
         """The tool's exit status, once it has ended."""
-        return int(wait_until(lambda: self.path("/tmp/status").exists(), timeout, "the tool's end")
-                   and self.path("/tmp/status").read_text())
+        wait_until(self.ended, timeout, "the tool's end")
+        return int(self.path("/tmp/status").read_text())
 
     def out(self, stream="stdout"):
         path = self.path("/tmp/" + stream)
@@ -121,25 +169,45 @@ class Device:
         wait_until(lambda: text in self.out(), timeout, "stdout: " + text)
 
     def xdo(self, *args):
-        return subprocess.run(self.xwrap + ["xdotool", *map(str, args)], capture_output=True, text=True,
-                              timeout=20).stdout
+        return subprocess.run(self.xwrap + ["xdotool", *map(str, args)], capture_output=True,
+                              text=True, timeout=20 * TIME_FACTOR).stdout
 
     def window(self, title):
         """The id of the visible window with this title; waits for it."""
-        return wait_until(lambda: self.xdo("search", "--onlyvisible", "--name", "^%s$" % title).split(),
-                          10, "window " + title)[0]
+        found = lambda: self.xdo("search", "--onlyvisible", "--name", f"^{title}$").split()
+        return wait_until(found, 10, "window " + title)[0]
 
     def position(self, window):
         geometry = self.xdo("getwindowgeometry", window).split("Position: ")[1].split()[0]
         return tuple(map(int, geometry.split(",")))
 
+    def screen(self, window):
+        """The X screen the window is on: that of its parent widget."""
+        return int(self.xdo("getwindowgeometry", window).split("(screen: ")[1].split(")")[0])
+
     def click(self, window, x, y):
         self.xdo("mousemove", "--window", window, x, y, "click", "1")
 
+    def keep(self, name):
+        """Keeps the evidence of a failed test: device tree, outputs, syslog, X log, screenshot."""
+        kept = ARTIFACTS / re.sub(r"[^\w.-]+", "_", name)
+        shutil.rmtree(kept, ignore_errors=True)
+        kept.mkdir(parents=True)
+        if self.x and self.x.poll() is None:
+            subprocess.run(self.xwrap + ["/usr/bin/import", "-window", "root", kept / "screen.png"],
+                           capture_output=True, timeout=20)
+        (kept / "syslog.txt").write_text("".join(line + "\n" for line in self.log))
+        special = lambda d, names: [n for n in names if not (Path(d, n).is_file() or
+                                                             Path(d, n).is_dir())]
+        shutil.copytree(self.dir, kept / "device", symlinks=True, ignore=special,
+                        ignore_dangling_symlinks=True, dirs_exist_ok=True)
+        return kept
+
     def close(self):
-        for proc in (getattr(self, "bwrap", None), self.x):
+        for proc in (self.bwrap, self.x):
             if proc:
                 proc.terminate()
                 proc.wait()
-        self.socket.close()
+        if hasattr(self, "socket"):
+            self.socket.close()
         shutil.rmtree(self.dir, ignore_errors=True)

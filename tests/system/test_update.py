@@ -1,42 +1,53 @@
 import os
-import time
 
 import pytest
 
 from harness import wait_until
 
 OLD, NEW = 1_600_000_000, 1_700_000_000
-UPGRADE, LATER, IGNORE = (107, 425), (320, 425), (533, 425)
+UPGRADE, LATER, IGNORE, FIRST_ENTRY = (107, 425), (320, 425), (533, 425), (120, 245)
 
 
-def test_update_from_images_on_two_screens(device):
-    d = device((1280, 800), (1024, 768))  # the wider screen is chosen
+def test_images_then_a_stick_then_all_three_back(device):
+    d = device((1024, 768))
     d.script("/images/iup.sh", mode=0o644)  # arrives without its execute bit
-    for name, mtime in (("a.tgz", OLD), ("b.tgz", NEW), ("APP.TGZ", OLD), ("notes.txt", NEW)):
-        d.put("/images/" + name, "package", mtime=mtime)
-    d.start("-c", "up")
+    d.put("/images/a.tgz", "package")
+    d.put("/images/notes.txt", "not a package")
+    d.put("/media/qz/.keep")  # sticks are mounted below it
+    d.script("/Orvalen/opt/savelog.sh")
+    d.start("-c", "up", apps=("Brennhaven", "qconnman-applet"))  # Mirelu is down
     window = d.window("AppUpdate")
-    assert d.position(window) == (320, 160)
+    assert d.position(window) == (192, 144)
     d.click(window, *UPGRADE)  # no package clicked: the installer gets the directory itself
     wait_until(lambda: d.calls("iup.sh"), 5, "the installer")
     assert d.calls("iup.sh") == [["/images/iup.sh", "/images/"]]
-    assert "USBStick: [USBStick] AppUpdate::onFinished code= 0" in d.log
     assert os.access(d.path("/images/iup.sh"), os.X_OK)
-    d.click(window, *LATER)  # disabled after Upgrade, as is Ignore: the installer takes over
+    assert "AppUpdate::onFinished code= 0" in d.debug
+    d.click(window, *LATER)  # disabled while the installer runs, as Ignore is
     d.click(window, *IGNORE)
-    time.sleep(1)
-    assert not d.path("/tmp/status").exists() and "PanicReport::showAPR" not in d.out()
+    d.click(window, *FIRST_ENTRY)  # a click on a package enables Upgrade again
+    d.click(window, *UPGRADE)
+    wait_until(lambda: len(d.calls("iup.sh")) == 2, 5, "the installer once more")
+    assert d.calls("iup.sh")[1] == ["/images/iup.sh", "/images/a.tgz"]
+
+    d.ctl("mkdir /media/qz/STICK")  # the hidden panic report saves to it all the same
+    wait_until(lambda: d.calls("savelog.sh"), 5, "the save script")
+    assert d.calls("savelog.sh") == [["/Orvalen/opt/savelog.sh", "/media/qz/STICK"]]
+    d.ctl("/tmp/bin/Mirelu infinity &")  # all three alive: the tool ends
+    assert d.status() == 0
+    assert d.out().endswith("PanicReport::onAppLive appId=1\nPanicReport::hideAPR\n")
 
 
-UPLOAD = {"iup.sh": NEW, "old.tgz": OLD, "new pkg 'x'.tgz": NEW, "z.TGZ": OLD}
+UPLOAD = {"iup.sh": NEW, "a-old.tgz": OLD, "z new 'pkg'.tgz": NEW}
 
 
 @pytest.mark.parametrize("files, line, leave", [
     (UPLOAD, None, LATER),
     (UPLOAD, None, IGNORE),
     ({"app.tgz": NEW}, "AppUpdate::onCheckPackage iup.sh tool not exist", None),
-    ({"iup.sh": NEW, "app.tar.gz": NEW}, "AppUpdate::onCheckPackage no application package", None),
-])
+    ({"iup.sh": NEW, "app.tar.gz": NEW, "x.tgz/": NEW},
+     "AppUpdate::onCheckPackage no application package", None),
+], ids=["Later", "Ignore", "no installer", "no package"])
 def test_ftp_upload_over_the_panic_report(device, files, line, leave):
     d = device()
     d.put("/home/ftp/.keep")
@@ -44,7 +55,12 @@ def test_ftp_upload_over_the_panic_report(device, files, line, leave):
     d.window("Form")
     d.ctl("pkill -STOP -x Tovrimax")  # the upload lands as one change
     for name, mtime in files.items():
-        d.script("/home/ftp/" + name) if name == "iup.sh" else d.put("/home/ftp/" + name, "x", mtime=mtime)
+        if name == "iup.sh":
+            d.script("/home/ftp/iup.sh")
+        elif name.endswith("/"):
+            d.path("/home/ftp/" + name).mkdir()
+        else:
+            d.put("/home/ftp/" + name, "package", mtime=mtime)
     d.ctl("pkill -CONT -x Tovrimax")
     if line:
         d.wait_log(line)
@@ -52,9 +68,10 @@ def test_ftp_upload_over_the_panic_report(device, files, line, leave):
         return
     window = d.window("AppUpdate")
     assert d.position(window) == (320, 160)  # never shown before: centred in 1280x800
-    d.click(window, *UPGRADE)  # the newest package is the choice
-    wait_until(lambda: d.calls("iup.sh"), 5, "the installer")
-    assert d.calls("iup.sh") == [["/home/ftp/iup.sh", "/home/ftp/new pkg 'x'.tgz"]]
-    # the chmod changed /home/ftp: the check runs again and shows the screen, all buttons enabled
-    wait_until(lambda: d.click(window, *leave) or d.path("/tmp/status").exists(), 5, "leaving")
+    if leave == LATER:
+        d.click(window, *UPGRADE)  # the newest package is the choice
+        wait_until(lambda: d.calls("iup.sh"), 5, "the installer")
+        assert d.calls("iup.sh") == [["/home/ftp/iup.sh", "/home/ftp/z new 'pkg'.tgz"]]
+    # the installer's chmod changes /home/ftp: the screen is shown anew, its buttons enabled
+    wait_until(lambda: d.click(window, *leave) or d.ended(), 5, "the tool's end")
     assert d.status() == 0

@@ -5,7 +5,8 @@
 #include <linux/magic.h>
 #include <sys/vfs.h>
 
-// A stand-in script logging "argc args" to /tmp/calls.NAME; written only in the sandbox's root.
+// A stand-in script: logs "argc args" to /tmp/calls.NAME, then runs `rest`. Written only
+// inside the sandbox's private root, never on the machine that runs the tests.
 inline bool writeScript(const QString &path, const QByteArray &rest = {}, bool executable = true)
 {
     struct statfs root;
@@ -22,14 +23,14 @@ inline QByteArray calls(const QString &script)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Whether `action`, run in the event loop, asks it to quit (a guard started a pass later ends it)
-inline bool asksToQuit(const std::function<void()> &action, int graceMs = 0)
+// Whether `action`, run in the event loop, asks the loop to end within graceMs.
+inline bool asksToQuit(const std::function<void()> &action, int graceMs = 100)
 {
     QTimer guard;
     QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
     QTimer::singleShot(0, &guard, [&] {
         action();
-        QMetaObject::invokeMethod(&guard, "start", Qt::QueuedConnection, Q_ARG(int, graceMs));
+        guard.start(graceMs);
     });
     return QCoreApplication::exec() == 0;
 }

@@ -3,91 +3,291 @@
 #include "testkit.h"
 #include "verinfo.h"
 
+#include <sys/time.h>
+
+// yyyy-MM-ddThh:mm:ss: the time stamp of the report's entries and of its clock
+static const QRegularExpression stamp("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d");
+
+// The report's text, each time stamp in it written as <time>.
+static QString reportText(const PanicReport &report)
+{
+    return report.findChild<QTextBrowser *>()->toPlainText().replace(stamp, "<time>");
+}
+
+// The report's 1-second tick, driven by the test.
+static void tick(PanicReport &report, int times = 1)
+{
+    for (int i = 0; i < times; ++i)
+        QVERIFY(QMetaObject::invokeMethod(&report, "onRepeatTimer"));
+}
+
+static QTimer *tickTimer(PanicReport &report)
+{
+    return report.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+// A file, or a directory for a path ending in '/', last modified at the given second.
+static bool makeAged(const QString &path, int second)
+{
+    QFile file(path);
+    const bool made = path.endsWith('/') ? QDir().mkpath(path) : file.open(QIODevice::WriteOnly);
+    file.close();
+    const timeval times[2] = {{second, 0}, {second, 0}};
+    return made && utimes(QFile::encodeName(path).constData(), times) == 0;
+}
+
+// The names the package list shows, sorted.
+static QStringList entries(const QListView *list)
+{
+    QStringList names;
+    for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row)
+        names << list->model()->index(row, 0, list->rootIndex()).data().toString();
+    names.sort();
+    return names;
+}
+
+static void clickEntry(QListView *list, const QString &path)
+{
+    const QModelIndex entry = static_cast<QFileSystemModel *>(list->model())->index(path);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(entry).center());
+}
+
 class TestScreens : public QObject
 {
     Q_OBJECT
-    const QString stamp = "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d"; // yyyy-MM-ddThh:mm:ss
 
 private slots:
-    void textsAndPlaces() // 640x480 windows, centred with the halves rounded toward zero
+    void reportIsASnapshot()
     {
         PanicReport report;
         report.onAppDead(0);
-        report.onAppDead(7); // no such application
+        report.onAppDead(3); // no such application, nor the next
+        report.onAppDead(-1);
         report.onCoreDump();
-        report.showAPR(601, 479);
-        const QRegularExpression entries(QString("^App=Brennhaven Die @ %1\nApp=Unknown Applet "
-                                                 "Die @ %1\n-{33}Coredump generated at%1\n$")
-                                             .arg(stamp));
-        QVERIFY(report.findChild<QTextBrowser *>()->toPlainText().contains(entries));
-        QVERIFY(report.pos() == QPoint(-19, 0) && !asksToQuit([&] { report.onAppLive(1); }));
-        VerInfo version;
-        version.showInfo(1024, 768);
-        QCOMPARE(version.findChild<QLabel *>()->text(), QString("Ravelin\nRevision:0.1"));
+        report.showAPR(800, 600);
+        report.onAppDead(1); // recorded, shown only by a later show
+        report.onCoreDump();
+        QCOMPARE(reportText(report), "App=Brennhaven Die @ <time>\n"
+                                     "App=Unknown Applet Die @ <time>\n"
+                                     "App=Unknown Applet Die @ <time>\n" +
+                                         QString(33, '-') + "Coredump generated at<time>\n");
     }
 
-    void saveToStick()
+    void endsWhenAllAreAlive_data()
     {
-        qputenv("PATH", "/tmp/bin:" + qgetenv("PATH")); // where bash -c reboot finds its stand-in
-        QVERIFY(writeScript("/tmp/bin/reboot") &&
-                writeScript("/Orvalen/opt/savelog.sh",
-                            "echo out; printf 'no core\\nno space\\n' >&2\nuntil [ -e /tmp/saved "
-                            "]; do sleep 0.1; done; exit 1\n"));
-        PanicReport screen; // hidden: a stick saves whatever the mode
-        auto *bar = screen.findChild<QProgressBar *>();
-        auto *status = screen.findChild<QLabel *>("labelCoreDump");
-        auto *timer = screen.findChild<QTimer *>("repeatTimer");
-        auto *text = screen.findChild<QTextBrowser *>();
-        const auto state = [&] {
-            return QString("%1 %2|%3").arg(bar->value()).arg(status->text(), text->toPlainText());
-        };
-        const auto tick = [&](int times) {
-            while (times-- > 0)
-                QMetaObject::invokeMethod(&screen, "onRepeatTimer");
-            return bar->value();
-        };
-        screen.onUSBInserted(true, "/media/sda1");
-        QVERIFY(timer->isActive() && timer->interval() == 1000);
-        timer->stop(); // the test ticks from here on
-        const QString shown = "USB: ON - /media/sda1\nno core\nno space\n"; // stderr, not stdout
-        QTRY_COMPARE(state(), "0 Saving... Don't Unplug the USB stick|" + shown);
-        QCOMPARE(calls("savelog.sh") + QByteArray::number(tick(5)),
-                 QByteArray("1 /media/sda1\n10"));
-        screen.onUSBInserted(false, "/media/sda1"); // the script goes on
-        const QString removed = "|" + shown + "\nUSB: OFF - /media/sda1";
-        QCOMPARE(state(), "0 Please plug USB stick to save logs" + removed);
-        QCOMPARE(QString("%1 %2").arg(tick(1)).arg(tick(45)), QString("12 90"));
+        QTest::addColumn<QStringList>("before"); // liveness reports before the last one
+        QTest::addColumn<int>("alive");          // the last report: this application is alive
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("none dead: the first alive report") << QStringList() << 1 << true;
+        QTest::newRow("another one still dead") << QStringList{"dead 0"} << 1 << false;
+        QTest::newRow("the dead one back") << QStringList{"dead 0", "live 1"} << 0 << true;
+        QTest::newRow("one of two dead back") << QStringList{"dead 0", "dead 2"} << 0 << false;
+        QTest::newRow("an unknown one's death holds nothing") << QStringList{"dead 7"} << 1 << true;
+    }
+    void endsWhenAllAreAlive()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(int, alive);
+        PanicReport report;
+        report.showAPR(800, 600);
+        for (const QString &event : before) { // no event loop runs yet: nothing can end here
+            const int id = event.section(' ', 1).toInt();
+            event.startsWith("dead") ? report.onAppDead(id) : report.onAppLive(id);
+        }
+        const bool ended = asksToQuit([&] { report.onAppLive(alive); });
+        QTEST(ended, "ends");
+    }
+
+    void clock()
+    {
+        PanicReport report;
+        auto *clock = report.findChild<QLabel *>("labelTimeElapse");
+        report.showAPR(800, 600);
+        QCOMPARE(clock->text(), QString()); // until the first tick, a second after the show
+        QCOMPARE(tickTimer(report)->interval(), 1000);
+        const QRegularExpression now('^' + stamp.pattern() + '$');
+        QTRY_VERIFY2(now.match(clock->text()).hasMatch(), qPrintable(clock->text()));
+        // all reported alive before the event loop runs: the end request is lost, the report
+        // stays, and its clock stands still until a stick arrives
+        report.onAppLive(1);
+        const QString stopped = clock->text();
+        QTest::qWait(1500); // longer than a tick
+        QCOMPARE(clock->text(), stopped);
+        report.onUSBInserted(true, "/media/sdz1");
+        QTRY_VERIFY2(clock->text() != stopped, "ticking again");
+    }
+
+    void save()
+    {
+        qputenv("PATH", "/tmp/bin:" + qgetenv("PATH")); // where "bash -c reboot" finds its stand-in
+        QVERIFY(writeScript("/tmp/bin/reboot"));
+        QVERIFY(writeScript("/Orvalen/opt/savelog.sh",
+                            "echo out; printf 'no core\\nno space\\n' >&2\n"
+                            "until [ -e /tmp/saved ]; do sleep 0.1; done; exit 1\n"));
+        PanicReport report; // hidden: a stick starts a save whatever the mode
+        auto *bar = report.findChild<QProgressBar *>();
+        auto *status = report.findChild<QLabel *>("labelCoreDump");
+        auto *reboot = report.findChild<QPushButton *>("btnReboot");
+        const QString saving = "Saving... Don't Unplug the USB stick";
+        report.onUSBInserted(true, "/media/sda1");
+        QCOMPARE(status->text(), saving);
+        QCOMPARE(bar->value(), 0);
+        QTRY_COMPARE(calls("savelog.sh"), QByteArray("1 /media/sda1\n"));
+        // the script's error output as one paragraph; its standard output not at all
+        QTRY_COMPARE(reportText(report), QString("USB: ON - /media/sda1\nno core\nno space\n"));
+        QVERIFY2(tickTimer(report)->isActive(), "a stick starts the tick");
+        tickTimer(report)->stop(); // the test ticks from here on
+        tick(report, 5);
+        QCOMPARE(bar->value(), 10);
+
+        report.onUSBInserted(false, "/media/sda1"); // the script goes on
+        QCOMPARE(status->text(), QString("Please plug USB stick to save logs"));
+        QCOMPARE(bar->value(), 0);
+        tick(report);
+        QCOMPARE(bar->value(), 12); // where the count stood, plus 2
+        tick(report, 40);
+        QCOMPARE(bar->value(), 90); // and no further
+
         QTest::ignoreMessage(QtWarningMsg, "QProcess::start: Process is already running");
-        screen.findChild<QPushButton *>("btnReboot")->click(); // refused while the script runs
-        QVERIFY(writeScript("/tmp/saved"));                    // the script ends, with code 1
-        QTRY_COMPARE(state(), "100 Panic log saved successfully!\n" + removed);
-        screen.onUSBInserted(false, "/media/sda1");
-        QVERIFY(!asksToQuit([&] { screen.findChild<QPushButton *>("btnReboot")->click(); }));
-        QTRY_VERIFY(calls("reboot") == "0 \n" && !screen.findChild<QProcess *>()->state());
-        QCOMPARE(tick(1), 0); // the reboot's end is no save's end
+        report.onUSBInserted(true, "/media/sdb1"); // the running script refuses a second one
+        QCOMPARE(status->text(), saving);
+        QCOMPARE(bar->value(), 0);
+        QTest::ignoreMessage(QtWarningMsg, "QProcess::start: Process is already running");
+        reboot->click(); // refused as well
+        QVERIFY(writeScript("/tmp/saved")); // the script ends, with code 1
+        QTRY_COMPARE(status->text(), QString("Panic log saved successfully!\n"));
+        QCOMPARE(bar->value(), 100);
+        QCOMPARE(calls("savelog.sh"), QByteArray("1 /media/sda1\n"));
+        QCOMPARE(reportText(report), QString("USB: ON - /media/sda1\nno core\nno space\n\n"
+                                             "USB: OFF - /media/sda1\nUSB: ON - /media/sdb1"));
+
+        report.onUSBInserted(false, "/media/sdb1");
+        const bool ended = asksToQuit([&] { reboot->click(); });
+        QVERIFY2(!ended, "Reboot leaves the report up");
+        QTRY_COMPARE(calls("reboot"), QByteArray("0 \n"));
+        QTRY_COMPARE(report.findChild<QProcess *>()->state(), QProcess::NotRunning);
+        QCOMPARE(status->text(), QString("Please plug USB stick to save logs")); // no save's end
+        tick(report);
+        QCOMPARE(bar->value(), 0);
     }
 
-    void appUpdate()
+    void aSaveOutlivesItsScreen()
     {
-        QTemporaryDir dir; // an upload; its installer comes without the execute bit
-        const QString files = "cd %1;touch -d@1 APP.TGZ;touch -d@2 a.tgz B.tgz;mkdir x.tgz";
-        QVERIFY(writeScript(dir.filePath("iup.sh"), {}, false) &&
-                !QProcess::execute("sh", {"-c", files.arg(dir.path())}));
+        QVERIFY(writeScript("/Orvalen/opt/savelog.sh",
+                            "until [ -e /tmp/go ]; do sleep 0.1; done; echo copied; : >/tmp/copied\n"));
+        auto *report = new PanicReport;
+        report->onUSBInserted(true, "/media/sdc1");
+        QTRY_VERIFY(calls("savelog.sh").endsWith("1 /media/sdc1\n"));
+        delete report;
+        QVERIFY(writeScript("/tmp/go"));
+        QTRY_VERIFY2(QFile::exists("/tmp/copied"), "the script ran to its end");
+    }
+
+    void packageChoice_data() // a directory as an FTP upload leaves it
+    {
+        QTest::addColumn<bool>("installer"); // iup.sh, without its execute bit
+        QTest::addColumn<QStringList>("files"); // a name ending in '/': a directory
+        QTest::addColumn<QVector<int>>("ages");  // their modification times
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QString>("installed"); // without a click; empty: the tool ends instead
+        QTest::addColumn<QString>("line");      // and says why
+        const QStringList aTgz{"a.tgz"};
+        QTest::newRow("the newest package") << true << QStringList{"a.tgz", "b.tgz"}
+                                            << QVector<int>{1, 2} << QStringList{"a.tgz", "b.tgz"}
+                                            << "b.tgz" << "";
+        QTest::newRow("of equal age, the first in character order")
+            << true << QStringList{"a.tgz", "B.tgz", "c.tgz"} << QVector<int>{2, 2, 1}
+            << QStringList{"B.tgz", "a.tgz", "c.tgz"} << "B.tgz" << "";
+        QTest::newRow("an upper-case extension counts") << true << QStringList{"a.tgz", "APP.TGZ"}
+                                                        << QVector<int>{1, 2}
+                                                        << QStringList{"APP.TGZ", "a.tgz"}
+                                                        << "APP.TGZ" << "";
+        QTest::newRow("other names and directories do not count")
+            << true << QStringList{"a.tgz", "notes.txt", "app.tar.gz", "x.tgz/"}
+            << QVector<int>{1, 2, 3, 4} << aTgz << "a.tgz" << "";
+        QTest::newRow("no package") << true << QStringList{"notes.txt", "x.tgz/"}
+                                    << QVector<int>{1, 1} << QStringList() << ""
+                                    << "AppUpdate::onCheckPackage no application package";
+        QTest::newRow("no installer") << false << aTgz << QVector<int>{1} << QStringList() << ""
+                                      << "AppUpdate::onCheckPackage iup.sh tool not exist";
+    }
+    void packageChoice()
+    {
+        QFETCH(bool, installer);
+        QFETCH(QStringList, files);
+        QFETCH(QVector<int>, ages);
+        QFETCH(QStringList, listed);
+        QFETCH(QString, installed);
+        QFETCH(QString, line);
+        QTemporaryDir upload;
+        QFile::remove("/tmp/calls.iup.sh");
+        if (installer)
+            QVERIFY(writeScript(upload.filePath("iup.sh"), {}, false));
+        for (int i = 0; i < files.size(); ++i)
+            QVERIFY(makeAged(upload.filePath(files[i]), ages[i]));
         AppUpdate screen;
-        auto *upgrade = screen.findChild<QPushButton *>("btnUpgrade");
+        if (!line.isEmpty())
+            QTest::ignoreMessage(QtDebugMsg, qPrintable(line));
+        const bool ended = asksToQuit([&] { screen.onCheckPackage(upload.path()); });
+        QCOMPARE(ended, installed.isEmpty());
+        if (ended)
+            return;
+        QTRY_COMPARE(entries(screen.findChild<QListView *>()), listed);
+        screen.findChild<QPushButton *>("btnUpgrade")->click();
+        QTRY_COMPARE(calls("iup.sh"), "1 " + upload.filePath(installed).toUtf8() + '\n');
+        QVERIFY2(QFileInfo(upload.filePath("iup.sh")).isExecutable(), "made executable first");
+    }
+
+    void upgrade()
+    {
+        QTemporaryDir images, upload;
+        QVERIFY(writeScript(images.filePath("iup.sh")));
+        QVERIFY(makeAged(images.filePath("a.tgz"), 1));
+        QVERIFY(writeScript(upload.filePath("iup.sh")));
+        QVERIFY(makeAged(upload.filePath("new.tgz"), 2));
+        AppUpdate screen;
         auto *list = screen.findChild<QListView *>();
-        QVERIFY(!asksToQuit([&] { screen.onCheckPackage(dir.path()); }));
-        QTRY_COMPARE(list->model()->rowCount(list->rootIndex()), 3); // the packages, no other file
-        upgrade->click(); // the newest package; of equal age, the first in character order
-        QTRY_COMPARE(QString(calls("iup.sh")), "1 " + dir.filePath("B.tgz") + '\n');
-        const QModelIndex a =
-            static_cast<QFileSystemModel *>(list->model())->index(dir.filePath("a.tgz"));
-        QVERIFY(!upgrade->isEnabled() && !screen.findChild<QPushButton *>("btnLater")->isEnabled());
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(a).center());
-        QCOMPARE(screen.findChild<QLabel *>("labelPackInfo")->text(), QString("a.tgz"));
-        QVERIFY(upgrade->isEnabled() && QFile::remove(dir.filePath("a.tgz")) &&
-                asksToQuit([&] { upgrade->click(); }));
-        QVERIFY(upgrade->isEnabled()); // nothing was started
+        auto *label = screen.findChild<QLabel *>("labelPackInfo");
+        auto *upgrade = screen.findChild<QPushButton *>("btnUpgrade");
+        auto *later = screen.findChild<QPushButton *>("btnLater");
+        screen.showDirs(images.path(), 800, 600);
+        QTRY_COMPARE(entries(list), QStringList{"a.tgz"});
+        clickEntry(list, images.filePath("a.tgz"));
+        QCOMPARE(label->text(), QString("a.tgz"));
+        upgrade->click();
+        const QByteArray first = "1 " + images.filePath("a.tgz").toUtf8() + '\n';
+        QTRY_COMPARE(calls("iup.sh"), first);
+        QVERIFY2(!upgrade->isEnabled(), "Upgrade disabled once the installer runs");
+        QVERIFY2(!later->isEnabled(), "Later disabled once the installer runs");
+        clickEntry(list, images.filePath("a.tgz"));
+        QVERIFY2(upgrade->isEnabled(), "a click enables Upgrade again");
+        QVERIFY2(!later->isEnabled(), "but not Later");
+
+        // an upload: its newest package is the choice, while the label still shows the click
+        const bool ended = asksToQuit([&] { screen.onCheckPackage(upload.path()); });
+        QVERIFY2(!ended, "the upload holds an installer and a package");
+        QCOMPARE(label->text(), QString("a.tgz"));
+        QVERIFY2(later->isEnabled(), "shown anew, all buttons enabled");
+        QCOMPARE(screen.pos(), QPoint(80, 60)); // centred as at the last show
+        upgrade->click();
+        const QByteArray second = "1 " + upload.filePath("new.tgz").toUtf8() + '\n';
+        QTRY_COMPARE(calls("iup.sh"), first + second);
+
+        // the package gone before the next press: the tool ends and nothing runs
+        clickEntry(list, upload.filePath("new.tgz"));
+        QVERIFY(QFile::remove(upload.filePath("new.tgz")));
+        const bool endedAtPress = asksToQuit([&] { upgrade->click(); });
+        QVERIFY2(endedAtPress, "Upgrade of a vanished package ends the tool");
+        QCOMPARE(calls("iup.sh"), first + second);
+    }
+
+    void version()
+    {
+        VerInfo version;
+        version.showInfo(800, 600);
+        QCOMPARE(version.findChild<QLabel *>()->text(), QString("Ravelin\nRevision:0.1"));
+        const bool ended = asksToQuit([&] { version.findChild<QPushButton *>()->click(); });
+        QVERIFY2(ended, "Background ends the tool at once");
     }
 };
 

@@ -1,0 +1,116 @@
+#include <umockdev.h> // first: GIO's "signals" member clashes with Qt's keyword macro
+
+#include "ovmonitor.h"
+#include "testkit.h"
+#include "umonitor.h"
+
+static UMockdevTestbed *const testbed = umockdev_testbed_new(); // setenv(): before any thread
+
+// The stand-in probe exits with these codes for Brennhaven, Mirelu and qconnman-applet; with
+// "-" it cannot be started at all.
+static bool answer(const QByteArray &codes)
+{
+    const QList<QByteArray> code = codes.split(' ');
+    if (code.size() != 3)
+        return writeScript("/tmp/bin/killall", {}, false);
+    return writeScript("/tmp/bin/killall", "case $2 in Brennhaven) exit " + code[0] +
+                                               ";; Mirelu) exit " + code[1] + ";; esac; exit " +
+                                               code[2] + "\n");
+}
+
+class TestMonitors : public QObject
+{
+    Q_OBJECT
+    UMonitor usb;
+    QStringList usbReports;
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("PATH", "/tmp/bin"); // the stand-in probe, and no other
+        connect(&usb, &UMonitor::usbStick, this, [this](bool on, const QString &node) {
+            usbReports << (on ? "on " : "off ") + node;
+        });
+        usb.startMonitor();
+        const QDir sockets(qgetenv("UMOCKDEV_DIR"));
+        QTRY_VERIFY2(!sockets.entryList({"event*"}, QDir::System).isEmpty(), "monitor listening");
+        const QString disk = "P: /devices/%1\nE: SUBSYSTEM=block\nE: DEVTYPE=disk\n\n"
+                             "P: /devices/%1/%2\nE: SUBSYSTEM=block\nE: DEVNAME=%2\n"
+                             "E: DEVTYPE=partition\n";
+        for (const char *name : {"sdx", "sdy"}) // sends "add" for the disk and its partition
+            QVERIFY(umockdev_testbed_add_from_string(testbed, disk.arg(name, name + QString("1")).toUtf8(), nullptr));
+        QTRY_COMPARE(usbReports, QStringList({"on /dev/sdx1", "on /dev/sdy1"}));
+        usbReports.clear();
+    }
+
+    void usbEvents_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("reports"); // the last one answers a later, other event
+        const QString later = "off /dev/sdy1";
+        QTest::newRow("partition added: on") << "sdx/sdx1" << "add"
+                                             << QStringList{"on /dev/sdx1", later};
+        QTest::newRow("partition removed: off") << "sdx/sdx1" << "remove"
+                                                << QStringList{"off /dev/sdx1", later};
+        QTest::newRow("partition changed: nothing") << "sdx/sdx1" << "change" << QStringList{later};
+        QTest::newRow("partition moved: nothing") << "sdx/sdx1" << "move" << QStringList{later};
+        QTest::newRow("whole disk added: nothing") << "sdx" << "add" << QStringList{later};
+        QTest::newRow("whole disk removed: nothing") << "sdx" << "remove" << QStringList{later};
+    }
+    void usbEvents()
+    {
+        QFETCH(QString, device);
+        QFETCH(QString, action);
+        umockdev_testbed_uevent(testbed, ("/sys/devices/" + device).toUtf8(), action.toUtf8());
+        // its report shows that the event before it has been handled: one event a cycle
+        umockdev_testbed_uevent(testbed, "/sys/devices/sdy/sdy1", "remove");
+        QTRY_VERIFY2(usbReports.contains("off /dev/sdy1"), "the later event reported");
+        QTEST(usbReports, "reports");
+        usbReports.clear();
+    }
+
+    void probes_data()
+    {
+        QTest::addColumn<QByteArray>("atStart"); // the probe's exit codes
+        QTest::addColumn<QStringList>("startReports");
+        QTest::addColumn<QByteArray>("later");
+        QTest::addColumn<QStringList>("laterReports");
+        QTest::newRow("at start each is reported; 1 and 2 are dead")
+            << QByteArray("0 1 2") << QStringList{"live 0", "dead 1", "dead 2"}
+            << QByteArray("0 1 2") << QStringList();
+        QTest::newRow("then only changes, in id order")
+            << QByteArray("0 0 1") << QStringList{"live 0", "live 1", "dead 2"}
+            << QByteArray("1 0 0") << QStringList{"dead 0", "live 2"};
+        QTest::newRow("a probe that cannot start: no report, counts as dead")
+            << QByteArray("-") << QStringList() << QByteArray("0 1 0")
+            << QStringList{"live 0", "live 2"};
+    }
+    void probes()
+    {
+        QFETCH(QByteArray, atStart);
+        QFETCH(QByteArray, later);
+        QVERIFY(answer(atStart));
+        OVMonitor monitor;
+        QStringList reports;
+        connect(&monitor, &OVMonitor::appLive, this, [&](int id) { reports << "live " + QString::number(id); });
+        connect(&monitor, &OVMonitor::appDead, this, [&](int id) { reports << "dead " + QString::number(id); });
+        monitor.startMonitor(); // the first pass is over when it returns
+        QTEST(reports, "startReports");
+        reports.clear();
+        QVERIFY(answer(later));
+        const int probes = calls("killall").count('\n');
+        QTRY_VERIFY2(calls("killall").count('\n') >= probes + 6, "two passes, a second apart");
+        QTEST(reports, "laterReports");
+        monitor.stopMonitor();
+    }
+
+    void cleanupTestCase()
+    {
+        usb.stopMonitor();
+        QVERIFY2(usb.isFinished(), "the thread has ended when the stop returns");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMonitors)
+#include "tst_monitors.moc"
