@@ -6,16 +6,16 @@
 
 static UMockdevTestbed *const testbed = umockdev_testbed_new(); // setenv(): before any thread
 
-// The stand-in probe exits with these codes for Brennhaven, Mirelu and qconnman-applet; with
-// "-" it cannot be started at all.
+// The stand-in probe exits with the codes given for Brennhaven, Mirelu and qconnman-applet,
+// or cannot be started at all ("-").
 static bool answer(const QByteArray &codes)
 {
     const QList<QByteArray> code = codes.split(' ');
-    if (code.size() != 3)
-        return writeScript("/tmp/bin/killall", {}, false);
-    return writeScript("/tmp/bin/killall", "case $2 in Brennhaven) exit " + code[0] +
-                                               ";; Mirelu) exit " + code[1] + ";; esac; exit " +
-                                               code[2] + "\n");
+    return code.size() == 3
+               ? writeScript("/tmp/bin/killall", "case $2 in Brennhaven) exit " + code[0] +
+                                                     ";; Mirelu) exit " + code[1] +
+                                                     ";; esac; exit " + code[2] + '\n')
+               : writeScript("/tmp/bin/killall", {}, false);
 }
 
 class TestMonitors : public QObject
@@ -37,8 +37,9 @@ private slots:
         const QString disk = "P: /devices/%1\nE: SUBSYSTEM=block\nE: DEVTYPE=disk\n\n"
                              "P: /devices/%1/%2\nE: SUBSYSTEM=block\nE: DEVNAME=%2\n"
                              "E: DEVTYPE=partition\n";
-        for (const char *name : {"sdx", "sdy"}) // sends "add" for the disk and its partition
-            QVERIFY(umockdev_testbed_add_from_string(testbed, disk.arg(name, name + QString("1")).toUtf8(), nullptr));
+        for (const QString name : {"sdx", "sdy"}) // "add" for the disk, then its partition
+            QVERIFY(umockdev_testbed_add_from_string(testbed, disk.arg(name, name + '1').toUtf8(),
+                                                     nullptr));
         QTRY_COMPARE(usbReports, QStringList({"on /dev/sdx1", "on /dev/sdy1"}));
         usbReports.clear();
     }
@@ -47,23 +48,24 @@ private slots:
     {
         QTest::addColumn<QString>("device");
         QTest::addColumn<QString>("action");
-        QTest::addColumn<QStringList>("reports"); // the last one answers a later, other event
-        const QString later = "off /dev/sdy1";
-        QTest::newRow("partition added: on") << "sdx/sdx1" << "add"
-                                             << QStringList{"on /dev/sdx1", later};
-        QTest::newRow("partition removed: off") << "sdx/sdx1" << "remove"
-                                                << QStringList{"off /dev/sdx1", later};
-        QTest::newRow("partition changed: nothing") << "sdx/sdx1" << "change" << QStringList{later};
-        QTest::newRow("partition moved: nothing") << "sdx/sdx1" << "move" << QStringList{later};
-        QTest::newRow("whole disk added: nothing") << "sdx" << "add" << QStringList{later};
-        QTest::newRow("whole disk removed: nothing") << "sdx" << "remove" << QStringList{later};
+        QTest::addColumn<QStringList>("reports"); // the last one is a later event's
+        const auto row = [](const char *name, const char *device, const char *action,
+                            const QStringList &reports) {
+            QTest::newRow(name) << device << action << reports + QStringList{"off /dev/sdy1"};
+        };
+        row("partition added: on", "sdx/sdx1", "add", {"on /dev/sdx1"});
+        row("partition removed: off", "sdx/sdx1", "remove", {"off /dev/sdx1"});
+        row("partition changed: nothing", "sdx/sdx1", "change", {});
+        row("partition moved: nothing", "sdx/sdx1", "move", {});
+        row("whole disk added: nothing", "sdx", "add", {});
+        row("whole disk removed: nothing", "sdx", "remove", {});
     }
     void usbEvents()
     {
         QFETCH(QString, device);
         QFETCH(QString, action);
         umockdev_testbed_uevent(testbed, ("/sys/devices/" + device).toUtf8(), action.toUtf8());
-        // its report shows that the event before it has been handled: one event a cycle
+        // one event a cycle: the later event's report comes after the earlier one's
         umockdev_testbed_uevent(testbed, "/sys/devices/sdy/sdy1", "remove");
         QTRY_VERIFY2(usbReports.contains("off /dev/sdy1"), "the later event reported");
         QTEST(usbReports, "reports");
@@ -72,11 +74,11 @@ private slots:
 
     void probes_data()
     {
-        QTest::addColumn<QByteArray>("atStart"); // the probe's exit codes
+        QTest::addColumn<QByteArray>("start"); // the probe's exit codes, see answer()
         QTest::addColumn<QStringList>("startReports");
         QTest::addColumn<QByteArray>("later");
         QTest::addColumn<QStringList>("laterReports");
-        QTest::newRow("at start each is reported; 1 and 2 are dead")
+        QTest::newRow("at start all are reported; 1 and 2 are dead")
             << QByteArray("0 1 2") << QStringList{"live 0", "dead 1", "dead 2"}
             << QByteArray("0 1 2") << QStringList();
         QTest::newRow("then only changes, in id order")
@@ -88,13 +90,16 @@ private slots:
     }
     void probes()
     {
-        QFETCH(QByteArray, atStart);
+        QFETCH(QByteArray, start);
         QFETCH(QByteArray, later);
-        QVERIFY(answer(atStart));
+        QVERIFY(answer(start));
         OVMonitor monitor;
         QStringList reports;
-        connect(&monitor, &OVMonitor::appLive, this, [&](int id) { reports << "live " + QString::number(id); });
-        connect(&monitor, &OVMonitor::appDead, this, [&](int id) { reports << "dead " + QString::number(id); });
+        const auto report = [&](const char *what) {
+            return [&reports, what](int id) { reports << what + QString::number(id); };
+        };
+        connect(&monitor, &OVMonitor::appLive, this, report("live "));
+        connect(&monitor, &OVMonitor::appDead, this, report("dead "));
         monitor.startMonitor(); // the first pass is over when it returns
         QTEST(reports, "startReports");
         reports.clear();
