@@ -3,7 +3,6 @@
 
 #include "devicepaths.h"
 #include "ovmonitor.h"
-#include "processlifetime.h"
 #include "screenchoice.h"
 #include "scriptprocess.h"
 
@@ -66,13 +65,9 @@ PanicReport::PanicReport(QWidget *parent)
 
 PanicReport::~PanicReport()
 {
-    // The tool never deletes its screens. Should a screen go all the same (with a parent
-    // widget that the application deletes at its end), the script's end must not reach this
-    // half-destroyed screen, and a script still running is let go: deleting its QProcess would
-    // kill it in the middle of a save.
+    // The tool never deletes its screens (a script they started must outlive the tool); should
+    // one go all the same, its script's end must not reach it half-destroyed.
     process->disconnect(this);
-    if (process->state() != QProcess::NotRunning)
-        liveUntilProcessEnd(process)->setParent(nullptr);
     repeatTimer.stop();
     delete ui;
 }
