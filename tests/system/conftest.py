@@ -10,9 +10,7 @@ def pytest_runtest_makereport(item, call):
 
 
 @pytest.fixture
-def device(request):
-    """device(screens...) -> a fresh private device; a sanitizer report of the tool fails the
-    test, and a failed test keeps each device's evidence under build/test-artifacts."""
+def device(request):  # device(screens...): a fresh one; kept when the test fails
     made = []
     yield lambda *screens: made.append(Device(screens or ((800, 600),))) or made[-1]
     for n, d in enumerate(made):

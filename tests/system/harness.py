@@ -1,10 +1,7 @@
-"""A private device for one run of the real Tovrimax: its file tree, an X server, a syslog
-receiver at its /dev/log, stand-in device scripts that record their arguments, and stand-in
-watched applications that a test starts and stops while the tool runs."""
+"""A private device for one run of the real Tovrimax (README.md tells how it works)."""
 
 import os
 import re
-import select
 import shlex
 import shutil
 import socket
@@ -16,17 +13,12 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 BINARY = Path(os.environ.get("TOVRIMAX_BIN", REPO / "build" / "Tovrimax")).resolve()
-# where a failed test leaves its device (the seeded-fault runs name their own place)
 ARTIFACTS = Path(os.environ.get("TOVRIMAX_ARTIFACTS", REPO / "build" / "test-artifacts"))
-# the board's binary runs under an emulator: TOVRIMAX_LAUNCHER is the command put before it,
-# TOVRIMAX_TIME_FACTOR stretches every wait of the stories
+# the board's binary under an emulator: the command put before it, and a factor for every wait
 LAUNCHER = shlex.split(os.environ.get("TOVRIMAX_LAUNCHER", ""))
 TIME_FACTOR = float(os.environ.get("TOVRIMAX_TIME_FACTOR", "1"))
-EMULATED = bool(LAUNCHER)
 APPS = ("Brennhaven", "Mirelu", "qconnman-applet")
-# inside the sandbox: the watched applications, a control loop that runs the shell lines a test
-# writes to /tmp/ctl, then the tool, with no core files allowed until it lifts the limit; the
-# sandbox outlives the tool, so that what the tool started can finish after it
+# inside the sandbox: the applications, the control loop, the tool; the sandbox outlives it
 INSIDE = """for app in $APPS; do /tmp/bin/$app infinity & done
 while :; do while read -r line; do eval "$line"; done < /tmp/ctl; done &
 ulimit -S -c 0
@@ -48,85 +40,63 @@ def wait_until(check, timeout=10, what="a condition"):
 class Device:
     def __init__(self, screens=((800, 600),)):
         self.dir = Path(tempfile.mkdtemp(prefix="tvx-"))
-        self.root, self.bwrap, self.x, self.lines = self.dir / "root", None, None, []
-        self.lock = threading.Lock()
+        self.root, self.bwrap, self.x, self.log = self.dir / "root", None, None, []
+        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        # Xvfb :0 with its own network and /tmp, never meeting a display of the machine
+        self.xwrap = ["bwrap", "--dev-bind", "/", "/", "--bind", self.dir / "x", "/tmp",
+                      "--unshare-net", "--die-with-parent", "--setenv", "DISPLAY", ":0", "--"]
+        self.x_socket = self.dir / "x/.X11-unix/X0"
         try:
-            self._make(screens)
+            for app in APPS:
+                self.put("/tmp/bin/" + app, Path("/usr/bin/sleep").read_bytes(), 0o755)
+            os.mkdir(self.path("/tmp/calls"))
+            os.mkfifo(self.path("/tmp/ctl"))
+            self.socket.bind(str(self.dir / "log"))
+            threading.Thread(target=self._receive, daemon=True).start()
+            os.mkdir(self.dir / "x")
+            sizes = [a for n, s in enumerate(screens) for a in ("-screen", str(n), "%dx%dx24" % s)]
+            with open(self.dir / "xvfb.log", "wb") as xlog:
+                self.x = subprocess.Popen(self.xwrap + ["Xvfb", ":0", "-nolisten", "tcp",
+                                                        "-noreset", *sizes], stderr=xlog)
+            wait_until(lambda: self.x_socket.exists() or self.x.poll() is not None, 10, "Xvfb")
+            assert self.x.poll() is None, "Xvfb ended: " + (self.dir / "xvfb.log").read_text()
         except BaseException:
             self.close()  # nothing of a failed start stays behind
             raise
 
-    def _make(self, screens):
-        for app in APPS:
-            self.put("/tmp/bin/" + app, Path("/usr/bin/sleep").read_bytes(), 0o755)
-        os.mkdir(self.path("/tmp/calls"))
-        os.mkfifo(self.path("/tmp/ctl"))
-        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        self.socket.bind(str(self.dir / "log"))
-        threading.Thread(target=self._receive, daemon=True).start()
-        # Xvfb :0 with its own network and /tmp, so it never meets a display of the machine
-        self.xwrap = ["bwrap", "--dev-bind", "/", "/", "--bind", self.dir / "x", "/tmp",
-                      "--unshare-net", "--die-with-parent", "--setenv", "DISPLAY", ":0", "--"]
-        self.x_socket = self.dir / "x/.X11-unix/X0"
-        os.mkdir(self.dir / "x")
-        sizes = [a for n, (w, h) in enumerate(screens) for a in ("-screen", str(n), f"{w}x{h}x24")]
-        with open(self.dir / "xvfb.log", "wb") as xlog:
-            self.x = subprocess.Popen(self.xwrap + ["Xvfb", ":0", "-nolisten", "tcp", "-noreset",
-                                                    *sizes], stderr=xlog)
-        wait_until(lambda: self.x_socket.exists() or self.x.poll() is not None, 10, "Xvfb")
-        assert self.x.poll() is None, "Xvfb ended: " + (self.dir / "xvfb.log").read_text()
-
-    def _receive(self):
-        while self.socket.fileno() >= 0:
+    def _receive(self):  # the tool's syslog() waits while ten datagrams are left unread
+        while True:  # one datagram per syslog() call: "<15>Dec  5 14:38:55 USBStick: text\n"
             try:
-                select.select([self.socket], [], [], 0.1)
-                self._drain()
-            except (OSError, ValueError):
-                return  # closed
-
-    def _drain(self):
-        with self.lock:
-            while True:  # one datagram per syslog() call: "<15>Dec  5 14:38:55 USBStick: text\n"
-                try:
-                    line = self.socket.recv(65536, socket.MSG_DONTWAIT).decode(errors="replace")
-                except BlockingIOError:
-                    return self.lines
-                self.lines.append(re.sub(r"^<\d+>\w+ +\d+ [\d:]+ ", "", line).rstrip("\n"))
+                line = self.socket.recv(65536).decode(errors="replace")
+            except OSError:
+                return
+            self.log.append(re.sub(r"^<\d+>\w+ +\d+ [\d:]+ ", "", line).rstrip("\n"))
 
     @property
-    def log(self):
-        """The syslog lines: every one the tool has sent so far, in order."""
-        return self._drain()
-
-    @property
-    def debug(self):
-        """The tool's own debug lines, without the syslog ident and their prefix."""
-        prefix = "USBStick: [USBStick] "
-        return [line[len(prefix):] for line in self.log if line.startswith(prefix)]
+    def debug(self):  # the tool's own debug lines, without the syslog ident and their prefix
+        return [l[21:] for l in self.log if l.startswith("USBStick: [USBStick] ")]
 
     def path(self, device_path):
         return self.root / device_path.lstrip("/")
 
-    def put(self, device_path, content=b"", mode=0o644, mtime=None):
+    def put(self, device_path, content=b"", mode=0o644, mtime=None):  # "dir/": a directory
         path = self.path(device_path)
         path.parent.mkdir(parents=True, exist_ok=True)
+        if device_path.endswith("/"):
+            return path.mkdir(exist_ok=True)
         path.write_bytes(content.encode() if isinstance(content, str) else content)
         path.chmod(mode)
         if mtime:
             os.utime(path, (mtime, mtime))
-        return path
 
-    def script(self, device_path, body="", mode=0o755):
-        """A stand-in device script: records its run, then runs body (bash)."""
+    def script(self, device_path, body="", mode=0o755):  # records its run, then runs body
         self.put(device_path, RECORD + body + "\n", mode)
 
-    def calls(self, name):
-        """Argument vectors of the runs of the stand-in named name, in start order."""
+    def calls(self, name):  # the argument vectors of a stand-in's runs, in start order
         runs = sorted(self.path("/tmp/calls").glob(name + ".*"))
         return [p.read_text().split("\0")[:-1] for p in runs]
 
-    def start(self, *args, apps=(), env={}, wrap=(), binary=BINARY):
-        """wrap: a command put before the binary, e.g. a timer; binary: another program to run."""
+    def start(self, *args, apps=(), env={}, wrap=(), binary=BINARY):  # wrap: e.g. a timer
         self.bwrap = subprocess.Popen(
             [REPO / "tests/sandbox/sandbox-run", "--root", self.root,
              "--bind", self.dir / "log", "/dev/log", "--ro-bind", BINARY.parent, BINARY.parent,
@@ -137,24 +107,22 @@ class Device:
              "--", "bash", "-c", INSIDE, "inside", *wrap,
              *(LAUNCHER if binary == BINARY else []), binary, *args], stdin=subprocess.DEVNULL)
 
-    def _open_ctl(self):
-        try:  # fails at once while the control loop has not opened its end
+    def _ctl_writer(self):  # fails at once while the loop inside has not opened its end
+        try:
             return os.open(self.path("/tmp/ctl"), os.O_WRONLY | os.O_NONBLOCK)
         except OSError:
             return None
 
-    def ctl(self, line):
-        """Runs one shell line inside the sandbox, e.g. "pkill -x Mirelu", and waits for it."""
+    def ctl(self, line):  # runs a shell line inside the sandbox ("pkill -x Mirelu"), waits
         self.path("/tmp/ack").unlink(missing_ok=True)
-        with os.fdopen(wait_until(self._open_ctl, 10, "the sandbox to start"), "w") as f:
+        with os.fdopen(wait_until(self._ctl_writer, 10, "the sandbox"), "w") as f:
             f.write(line + "\n: >/tmp/ack\n")
         wait_until(self.path("/tmp/ack").exists, 10, line)
 
     def ended(self):
         return self.path("/tmp/status").exists()
 
-    def status(self, timeout=20):
-        """The tool's exit status, once it has ended."""
+    def status(self, timeout=20):  # the tool's exit status, once it has ended
         wait_until(self.ended, timeout, "the tool's end")
         return int(self.path("/tmp/status").read_text())
 
@@ -172,35 +140,23 @@ class Device:
         return subprocess.run(self.xwrap + ["xdotool", *map(str, args)], capture_output=True,
                               text=True, timeout=20 * TIME_FACTOR).stdout
 
-    def window(self, title):
-        """The id of the visible window with this title; waits for it."""
+    def window(self, title):  # the id of the visible window with this title; waits for it
         found = lambda: self.xdo("search", "--onlyvisible", "--name", f"^{title}$").split()
         return wait_until(found, 10, "window " + title)[0]
 
-    def position(self, window):
-        geometry = self.xdo("getwindowgeometry", window).split("Position: ")[1].split()[0]
-        return tuple(map(int, geometry.split(",")))
-
-    def screen(self, window):
-        """The X screen the window is on: that of its parent widget."""
-        return int(self.xdo("getwindowgeometry", window).split("(screen: ")[1].split(")")[0])
+    def position(self, window):  # (x, y, X screen): the screen is its parent widget's
+        return tuple(map(int, re.findall(r"-?\d+", self.xdo("getwindowgeometry", window))[1:4]))
 
     def click(self, window, x, y):
         self.xdo("mousemove", "--window", window, x, y, "click", "1")
 
-    def keep(self, name):
-        """Keeps the evidence of a failed test: device tree, outputs, syslog, X log, screenshot."""
+    def keep(self, name):  # the evidence: device tree, outputs, syslog, X log and screen
         kept = ARTIFACTS / re.sub(r"[^\w.-]+", "_", name)
-        shutil.rmtree(kept, ignore_errors=True)
-        kept.mkdir(parents=True)
-        if self.x and self.x.poll() is None:
-            subprocess.run(self.xwrap + ["/usr/bin/import", "-window", "root", kept / "screen.png"],
-                           capture_output=True, timeout=20)
+        shutil.copytree(self.dir, kept, symlinks=True, dirs_exist_ok=True, ignore=lambda d, names: [
+            n for n in names if not (Path(d, n).is_file() or Path(d, n).is_dir())])
         (kept / "syslog.txt").write_text("".join(line + "\n" for line in self.log))
-        special = lambda d, names: [n for n in names if not (Path(d, n).is_file() or
-                                                             Path(d, n).is_dir())]
-        shutil.copytree(self.dir, kept / "device", symlinks=True, ignore=special,
-                        ignore_dangling_symlinks=True, dirs_exist_ok=True)
+        subprocess.run(self.xwrap + ["/usr/bin/import", "-window", "root", kept / "screen.png"],
+                       capture_output=True, timeout=20)
         return kept
 
     def close(self):
@@ -208,6 +164,5 @@ class Device:
             if proc:
                 proc.terminate()
                 proc.wait()
-        if hasattr(self, "socket"):
-            self.socket.close()
+        self.socket.close()
         shutil.rmtree(self.dir, ignore_errors=True)

@@ -23,14 +23,19 @@ inline QByteArray calls(const QString &script)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Whether `action`, run in the event loop, asks the loop to end within graceMs.
-inline bool asksToQuit(const std::function<void()> &action, int graceMs = 100)
+// The text with each time stamp (yyyy-MM-ddThh:mm:ss) written as <time>.
+inline QString withoutTimes(QString text)
 {
-    QTimer guard;
-    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    QTimer::singleShot(0, &guard, [&] {
+    return text.replace(QRegularExpression("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d"), "<time>");
+}
+
+// Whether `action`, run in the event loop, asks the loop to end within a tenth of a second.
+inline bool asksToQuit(const std::function<void()> &action)
+{
+    QObject scope; // takes its pending calls with it
+    QTimer::singleShot(0, &scope, [&] {
         action();
-        guard.start(graceMs);
+        QTimer::singleShot(100, &scope, [] { QCoreApplication::exit(1); });
     });
     return QCoreApplication::exec() == 0;
 }

@@ -5,104 +5,108 @@
 #include "panicreport.h"
 #include "testkit.h"
 #include "umonitor.h"
-#include "verinfo.h"
 
 static UMockdevTestbed *const testbed = umockdev_testbed_new(); // setenv(): before any thread
+static const char *const dumpDirs[] = {"/var/log/coredump", "/home/root/coredump",
+                                       "/home/qz/coredump"};
 
-// The panic report of the controller under test (each test deletes its screens): every mode
-// has one, shown or not.
-static PanicReport *panicReport()
+// The report view of the one panic report there is: every mode has one, hidden or not.
+static QTextBrowser *reportView()
 {
     for (QWidget *screen : QApplication::topLevelWidgets())
-        if (auto *report = qobject_cast<PanicReport *>(screen))
-            return report;
+        if (qobject_cast<PanicReport *>(screen))
+            return screen->findChild<QTextBrowser *>();
     return nullptr;
 }
 
-static QString reportText()
-{
-    PanicReport *report = panicReport();
-    return report ? report->findChild<QTextBrowser *>()->toPlainText() : "(no report)";
-}
-
+// The controller with the real monitors and screens, in mode "up" over the sandbox's device.
 class TestApp : public QObject
 {
     Q_OBJECT
+    HouseKeeper keeper;
+    QTextBrowser *report = nullptr; // the panic report's: hidden, and told everything all the same
 
 private slots:
     void initTestCase()
     {
-        // a stick with one partition; its events come later, each to a controller's monitor
-        QVERIFY(umockdev_testbed_add_from_string(testbed,
-                                                 "P: /devices/sdz\nE: SUBSYSTEM=block\n"
-                                                 "E: DEVTYPE=disk\n\nP: /devices/sdz/sdz1\n"
-                                                 "E: SUBSYSTEM=block\nE: DEVNAME=sdz1\n"
-                                                 "E: DEVTYPE=partition\n",
-                                                 nullptr));
-    }
-    void cleanup() { qDeleteAll(QApplication::topLevelWidgets()); }
-
-    void usbStick_data()
-    {
-        QTest::addColumn<bool>("qelScale"); // /media/qz exists: sticks are followed there
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("a partition is a stick at its /media path")
-            << false << "USB: ON - /media/sdz1\nUSB: OFF - /media/sdz1";
-        QTest::newRow("on a Qel scale a partition is only logged") << true << "";
-    }
-    void usbStick()
-    {
-        QFETCH(bool, qelScale);
-        if (qelScale)
-            QVERIFY(QDir().mkpath("/media/qz"));
-        QDir sockets(qgetenv("UMOCKDEV_DIR")); // a monitor listens on an "event" socket there
-        for (const QString &stale : sockets.entryList({"event*"}, QDir::System))
-            QVERIFY(sockets.remove(stale)); // the last controller's
-        HouseKeeper keeper;
+        const QString disk = "P: /devices/%1\nE: SUBSYSTEM=block\nE: DEVTYPE=disk\n\n"
+                             "P: /devices/%1/%2\nE: SUBSYSTEM=block\nE: DEVNAME=%2\n"
+                             "E: DEVTYPE=partition\n";
+        for (const QString name : {"sdx", "sdy"}) // before the monitor listens: not reported
+            QVERIFY(umockdev_testbed_add_from_string(
+                testbed, disk.arg(name).arg(name + '1').toUtf8(), nullptr));
+        for (const char *dir : dumpDirs)
+            QVERIFY(QDir().mkpath(dir));
+        qputenv("PATH", "/tmp/bin:" + qgetenv("PATH")); // a probe: Brennhaven 0, Mirelu 1, others 2
+        QVERIFY(writeScript("/tmp/bin/killall", "case $2 in Brennhaven) exit 0;; Mirelu) exit 1;; "
+                                                "esac; exit 2\n"));
         keeper.startTools("up");
-        QTRY_VERIFY2(!sockets.entryList({"event*"}, QDir::System).isEmpty(), "monitor listening");
-        QStringList reports; // each comes here after the controller has had its turn
-        connect(keeper.findChild<UMonitor *>(), &UMonitor::usbStick, this,
-                [&](bool on, const QString &node) { reports << QString::number(on) + node; });
-        for (const char *action : {"add", "remove"})
-            umockdev_testbed_uevent(testbed, "/sys/devices/sdz/sdz1", action);
-        QTRY_COMPARE(reports, QStringList({"1/dev/sdz1", "0/dev/sdz1"}));
-        QTEST(reportText(), "shown");
-        keeper.stopTools();
+        const QDir sockets(qgetenv("UMOCKDEV_DIR"));
+        QTRY_VERIFY2(!sockets.entryList({"event*"}, QDir::System).isEmpty(), "USB monitor on");
+        report = reportView();
+        QVERIFY(report);
     }
 
-    void coreDumps_data()
+    void usbEvents_data()
     {
-        QTest::addColumn<QString>("dir");
-        for (const char *dir : {"/var/log/coredump", "/home/root/coredump", "/home/qz/coredump"})
-            QTest::newRow(dir) << dir;
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("shown"); // the last paragraph is a later event's
+        const auto row = [](const char *name, const char *device, const char *action,
+                            const QString &shown) {
+            QTest::newRow(name) << device << action << shown + "USB: OFF - /media/sdy1";
+        };
+        row("partition added: a stick at its /media path", "sdx/sdx1", "add",
+            "USB: ON - /media/sdx1\n");
+        row("partition removed", "sdx/sdx1", "remove", "USB: OFF - /media/sdx1\n");
+        row("partition changed: nothing", "sdx/sdx1", "change", "");
+        row("partition moved: nothing", "sdx/sdx1", "move", "");
+        row("whole disk added: nothing", "sdx", "add", "");
     }
-    void coreDumps() // a new file there is one more entry, in the report's next show
+    void usbEvents()
     {
-        QFETCH(QString, dir);
-        QVERIFY(QDir().mkpath(dir));
-        HouseKeeper keeper;
-        keeper.startTools("up");
+        QFETCH(QString, device);
+        QFETCH(QString, action);
+        report->clear();
+        umockdev_testbed_uevent(testbed, ("/sys/devices/" + device).toUtf8(), action.toUtf8());
+        // the monitor takes one event a cycle: this one is shown after the one before
+        umockdev_testbed_uevent(testbed, "/sys/devices/sdy/sdy1", "remove");
+        QTRY_VERIFY2(report->toPlainText().endsWith("/media/sdy1"), "the later event shown");
+        QTEST(report->toPlainText(), "shown");
+    }
+
+    void
+    reportAfterStart() // deaths found at start, probe codes 1 and 2; news in each dump directory
+    {
         QSignalSpy changes(keeper.findChild<QFileSystemWatcher *>(),
                            &QFileSystemWatcher::directoryChanged);
-        QVERIFY(writeScript(dir + "/core.1"));
-        QTRY_COMPARE(changes.count(), 1); // the controller's turn came first
-        QVERIFY(panicReport());
-        panicReport()->showAPR(800, 600);
-        QCOMPARE(reportText().count("Coredump generated at"), 1);
-        keeper.stopTools();
+        for (const char *dir : dumpDirs)
+            QVERIFY(QDir(dir).mkdir("core"));
+        QTRY_COMPARE(changes.count(), 3); // the controller has had its turn for each
+        qobject_cast<PanicReport *>(report->window())->showAPR(800, 600);
+        QCOMPARE(withoutTimes(report->toPlainText()),
+                 "App=Mirelu Die @ <time>\nApp=qconnman-applet Die @ <time>\n" + QString(33, '-') +
+                     QString("Coredump generated at<time>\n").repeated(3));
     }
 
-    void appearance() // the last: the texts are Chinese from here on
+    void qelScale() // where sticks are mounted below /media/qz, a partition is only logged
     {
-        QString language = "English"; // from the command line; the locale file wins
-        QVERIFY(writeScript("/tmp/locale", "Chinese"));
-        QTest::ignoreMessage(QtDebugMsg, "Tovrimax_font: The font can not be loaded Noto= -1");
+        keeper.stopTools();
+        QVERIFY2(keeper.findChild<UMonitor *>()->isFinished(), "USB monitor ended");
+        qDeleteAll(QApplication::topLevelWidgets()); // the stopped controller's screens
+        QVERIFY(QDir().mkpath("/media/qz"));
+        HouseKeeper qel;
+        qel.startTools("up");
+        qel.onUSBStick(true, "/dev/sdx1");
+        QCOMPARE(reportView()->toPlainText(), QString());
+    }
+
+    void translation() // the last: the texts are Chinese from here on
+    {
+        QString language = "Chinese";
         Appearance appearance;
-        appearance.apply(language);
-        QCOMPARE(language, QString("Chinese"));
-        VerInfo screen; // its catalogue lies beside this program, as beside the tool
-        QCOMPARE(screen.findChild<QPushButton *>()->text(), QString("后台"));
+        appearance.applyTranslation(language);
+        QCOMPARE(qApp->translate("VerInfo", "Background"), QString("后台"));
     }
 };
 
