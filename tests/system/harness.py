@@ -1,7 +1,9 @@
 """A private device for one run of the real Tovrimax (README.md tells how it works)."""
 
+import contextlib
 import os
 import re
+import select
 import shlex
 import shutil
 import socket
@@ -40,8 +42,8 @@ def wait_until(check, timeout=10, what="a condition"):
 class Device:
     def __init__(self, screens=((800, 600),)):
         self.dir = Path(tempfile.mkdtemp(prefix="tvx-"))
-        self.root, self.bwrap, self.x, self.log = self.dir / "root", None, None, []
-        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.root, self.bwrap, self.x, self.lines = self.dir / "root", None, None, []
+        self.socket, self.lock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM), threading.Lock()
         # Xvfb :0 with its own network and /tmp, never meeting a display of the machine
         self.xwrap = ["bwrap", "--dev-bind", "/", "/", "--bind", self.dir / "x", "/tmp",
                       "--unshare-net", "--die-with-parent", "--setenv", "DISPLAY", ":0", "--"]
@@ -65,12 +67,20 @@ class Device:
             raise
 
     def _receive(self):  # the tool's syslog() waits while ten datagrams are left unread
-        while True:  # one datagram per syslog() call: "<15>Dec  5 14:38:55 USBStick: text\n"
-            try:
-                line = self.socket.recv(65536).decode(errors="replace")
-            except OSError:
-                return
-            self.log.append(re.sub(r"^<\d+>\w+ +\d+ [\d:]+ ", "", line).rstrip("\n"))
+        with contextlib.suppress(OSError, ValueError):  # until the socket is closed
+            while self.socket.fileno() >= 0:
+                select.select([self.socket], [], [], 0.1)
+                self.log  # reads what has come
+
+    @property
+    def log(self):  # every syslog line sent so far: "<15>Dec  5 14:38:55 USBStick: text\n" each
+        with self.lock:
+            while True:
+                try:
+                    line = self.socket.recv(65536, socket.MSG_DONTWAIT).decode(errors="replace")
+                except OSError:  # none left, or closed
+                    return self.lines
+                self.lines.append(re.sub(r"^<\d+>\w+ +\d+ [\d:]+ ", "", line).rstrip("\n"))
 
     @property
     def debug(self):  # the tool's own debug lines, without the syslog ident and their prefix

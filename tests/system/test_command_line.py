@@ -1,8 +1,5 @@
 import pytest
 
-USAGE = "Usage: ./Tovrimax -d -c ver -l Chinese\n"
-
-
 @pytest.mark.parametrize("args, complaint", [
     (["-h"], ""),
     (["-c", "ver", "-x"], "invalid option -- 'x'\n"),
@@ -11,7 +8,7 @@ def test_usage_and_exit_0(device, args, complaint):
     d = device()
     d.start(*args)
     assert d.status() == 0
-    assert d.out() == USAGE
+    assert d.out() == "Usage: ./Tovrimax -d -c ver -l Chinese\n"
     assert d.out("stderr").partition(": ")[2] == complaint  # after the program's name
     assert d.log == []  # not even the start-up line
 

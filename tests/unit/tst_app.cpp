@@ -89,16 +89,20 @@ private slots:
                      QString("Coredump generated at<time>\n").repeated(3));
     }
 
-    void qelScale() // where sticks are mounted below /media/qz, a partition is only logged
+    void anotherDevice() // sticks below /media/qz, and a probe that cannot be started
     {
         keeper.stopTools();
         QVERIFY2(keeper.findChild<UMonitor *>()->isFinished(), "USB monitor ended");
         qDeleteAll(QApplication::topLevelWidgets()); // the stopped controller's screens
         QVERIFY(QDir().mkpath("/media/qz"));
+        qputenv("PATH", "/tmp/bin");
+        QVERIFY(writeScript("/tmp/bin/killall", {}, false));
         HouseKeeper qel;
         qel.startTools("up");
-        qel.onUSBStick(true, "/dev/sdx1");
+        qel.onUSBStick(true, "/dev/sdx1"); // a partition is only logged here
         QCOMPARE(reportView()->toPlainText(), QString());
+        qobject_cast<PanicReport *>(reportView()->window())->showAPR(800, 600);
+        QCOMPARE(reportView()->toPlainText(), QString(33, '-')); // no answer, no death
     }
 
     void translation() // the last: the texts are Chinese from here on

@@ -48,7 +48,6 @@ private slots:
         auto *text = report.findChild<QTextBrowser *>();
         auto *bar = report.findChild<QProgressBar *>();
         auto *status = report.findChild<QLabel *>("labelCoreDump");
-        auto *reboot = report.findChild<QPushButton *>("btnReboot");
         auto *timer = report.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
         const QString plug = "Please plug USB stick to save logs";
         const auto tick = [&](int times) { // the report's 1-second tick, driven by the test
@@ -83,7 +82,7 @@ private slots:
                          "USB: OFF - /media/sda1\nUSB: ON - /media/sdb1"));
 
         report.onUSBInserted(false, "/media/sdb1");
-        reboot->click();
+        report.findChild<QPushButton *>("btnReboot")->click();
         QTRY_COMPARE(calls("reboot"), QByteArray("0 \n"));
         QTRY_COMPARE(report.findChild<QProcess *>()->state(), QProcess::NotRunning);
         QCOMPARE(status->text(), plug); // the reboot command's end is no save's end
@@ -99,7 +98,6 @@ private slots:
         QVERIFY(writeScript(upload.filePath("iup.sh")));
         AppUpdate screen;
         auto *list = screen.findChild<QListView *>();
-        auto *label = screen.findChild<QLabel *>("labelPackInfo");
         auto *upgrade = screen.findChild<QPushButton *>("btnUpgrade");
         screen.showDirs(images.path(), 800, 600);
         QTRY_COMPARE(list->model()->rowCount(list->rootIndex()), 2); // a.tgz, APP.TGZ
@@ -109,7 +107,7 @@ private slots:
         // an upload: its newest package is the choice, while the label still shows the click;
         // of equally new ones, the first in plain character order
         screen.onCheckPackage(upload.path());
-        QCOMPARE(label->text(), QString("a.tgz"));
+        QCOMPARE(screen.findChild<QLabel *>("labelPackInfo")->text(), QString("a.tgz"));
         QCOMPARE(screen.pos(), QPoint(80, 60)); // centred as at the last show
         upgrade->click();
         const QByteArray installed = "1 " + upload.filePath("B.tgz").toUtf8() + '\n';
