@@ -11,7 +11,8 @@ def test_chinese_daemon_on_800x600_ends_when_all_three_are_back(device):
     d.start("-d", "-c", "ver", "-l", "SimplifiedChinese", apps=("Brennhaven", "qconnman-applet"))
     window = d.window("Form")
     assert d.position(window) == (80, 60, 0)
-    d.ctl("/tmp/bin/Mirelu infinity &")  # well before the five seconds are over
+    d.wait_out("Housekeeper start tool end")  # the start-up probes are over, not just the show
+    d.ctl("/tmp/bin/Mirelu infinity &")
     assert d.status() == 0
     assert d.out().endswith("PanicReport::onAppLive appId=1\nPanicReport::hideAPR\n")
     assert d.log[0] == "USBStick: run as daemon"
