@@ -16,8 +16,7 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[2]
 BINARY = Path(os.environ.get("TOVRIMAX_BIN", REPO / "build" / "Tovrimax")).resolve()
 ARTIFACTS = Path(os.environ.get("TOVRIMAX_ARTIFACTS", REPO / "build" / "test-artifacts"))
-# the board's binary under an emulator: the command put before it, and a factor for every wait
-LAUNCHER = shlex.split(os.environ.get("TOVRIMAX_LAUNCHER", ""))
+LAUNCHER = shlex.split(os.environ.get("TOVRIMAX_LAUNCHER", ""))  # the board's binary: qemu
 TIME_FACTOR = float(os.environ.get("TOVRIMAX_TIME_FACTOR", "1"))
 APPS = ("Brennhaven", "Mirelu", "qconnman-applet")
 # inside the sandbox: the applications, the control loop, the tool; the sandbox outlives it

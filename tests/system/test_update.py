@@ -2,7 +2,6 @@ import pytest
 
 from harness import wait_until
 
-OLD = 1_600_000_000
 UPGRADE, LATER, IGNORE, FIRST_ENTRY = (107, 425), (320, 425), (533, 425), (120, 245)
 
 
@@ -49,7 +48,7 @@ def test_ftp_upload_over_the_panic_report(device, leave, files, line):
     d.ctl("pkill -STOP -x Tovrimax")  # the upload lands as one change, each file newer
     for n, name in enumerate(files):
         path = "/home/ftp/" + name
-        d.script(path) if name == "iup.sh" else d.put(path, mtime=OLD + n)
+        d.script(path) if name == "iup.sh" else d.put(path, mtime=1_600_000_000 + n)
     d.ctl("pkill -CONT -x Tovrimax")
     if line:
         d.wait_log(line)
