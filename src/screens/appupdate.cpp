@@ -1,6 +1,7 @@
 #include "appupdate.h"
 #include "ui_appupdate.h"
 
+#include "childprocess.h"
 #include "devicepaths.h"
 #include "screenchoice.h"
 
@@ -130,7 +131,7 @@ void AppUpdate::on_btnUpgrade_clicked()
     chmodProcess->waitForFinished(ChmodWaitMs);
 
     // the installer is on its own from here: it may well replace or restart this tool
-    QProcess::startDetached(installer, {packagePath});
+    startDetachedProgram(installer, {packagePath});
 }
 
 void AppUpdate::on_btnLater_clicked()

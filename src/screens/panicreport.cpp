@@ -1,6 +1,7 @@
 #include "panicreport.h"
 #include "ui_panicreport.h"
 
+#include "childprocess.h"
 #include "devicepaths.h"
 #include "ovmonitor.h"
 #include "screenchoice.h"
@@ -30,7 +31,7 @@ QString timeStamp()
 // The device scripts take no arguments and are started directly, never through a shell.
 void startScriptDetached(const char *path)
 {
-    QProcess::startDetached(QString::fromLatin1(path), QStringList());
+    startDetachedProgram(QString::fromLatin1(path), QStringList());
 }
 
 } // namespace
