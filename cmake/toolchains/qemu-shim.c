@@ -69,7 +69,7 @@ void abort(void)
  * the way qemu-run --board starts the tool: this machine's kernel cannot run it. Everything is
  * made ready by the constructor, since execve() runs in a child between fork and exec. */
 static int (*next_execve)(const char *, char *const[], char *const[]);
-static char library_root[PATH_MAX], library_path[PATH_MAX + 32], preload[PATH_MAX + 32];
+static char library_root[PATH_MAX + 32], library_path[PATH_MAX + 32], preload[PATH_MAX + 32];
 
 static int is_board_program(const char *path)
 {

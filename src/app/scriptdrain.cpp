@@ -11,7 +11,12 @@
 
 int main()
 {
-    enum { Out, Err, Lifeline };
+    enum
+    {
+        Out,
+        Err,
+        Lifeline
+    };
     // while the tool reads, only the end of the writers is watched (POLLHUP comes unasked)
     pollfd watched[] = {{OutputDrain::StdoutFd, 0, 0},
                         {OutputDrain::StderrFd, 0, 0},

@@ -6,6 +6,7 @@ import re
 import select
 import shlex
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
@@ -19,23 +20,51 @@ ARTIFACTS = Path(os.environ.get("TOVRIMAX_ARTIFACTS", REPO / "build" / "test-art
 LAUNCHER = shlex.split(os.environ.get("TOVRIMAX_LAUNCHER", ""))  # the board's binary: qemu
 TIME_FACTOR = float(os.environ.get("TOVRIMAX_TIME_FACTOR", "1"))
 APPS = ("Brennhaven", "Mirelu", "qconnman-applet")
-# inside the sandbox: the applications, the control loop, the tool; the sandbox outlives it
-INSIDE = """for app in $APPS; do /tmp/bin/$app infinity & done
+# The signals a shell ignores and blocks, read by the shell itself (a command it runs would
+# catch it in the middle of starting that command)
+SIGNALS = ('while read -r key value; do case $key in SigBlk:|SigIgn:) echo "$key $value";; '
+           'esac; done </proc/$$/status')
+# inside the sandbox: the applications, the control loop, the tool; the sandbox outlives it.
+# The tool inherits the signals named in $IGNORE ignored; what it inherits is in /tmp/inherited.
+INSIDE = f"""for app in $APPS; do /tmp/bin/$app infinity & done
 while :; do while read -r line; do eval "$line"; done < /tmp/ctl; done &
+${{IGNORE:+trap "" $IGNORE}}
+{SIGNALS} >/tmp/inherited
 ulimit -S -c 0
 "$@" >/tmp/stdout 2>/tmp/stderr; echo $? >/tmp/status.new; mv /tmp/status.new /tmp/status
 exec sleep infinity"""
-# a stand-in script records its argument vector, NUL-separated, one file per run
-RECORD = ('#!/bin/bash\nprintf "%s\\0" "$0" "$@" >/tmp/calls/.$$\n'
-          'mv /tmp/calls/.$$ /tmp/calls/${0##*/}.$(date +%s%N)\n')
+# A stand-in script records its argument vector, NUL-separated, one file per run. Started
+# unlike any program (a signal ignored or blocked that the tool did not inherit, a descriptor
+# beside 0, 1, 2 and bash's own 255), it records one argument more that says so.
+RECORD = rf"""#!/bin/bash
+ls /proc/$$/fd >/tmp/calls/.start.$$
+{SIGNALS} >>/tmp/calls/.start.$$
+printf "0\n1\n2\n255\n" | cat - /tmp/inherited | cmp -s - /tmp/calls/.start.$$ ||
+    set -- "$@" "started unlike any program: $(tr "\n" " " </tmp/calls/.start.$$)"
+printf "%s\0" "$0" "$@" >/tmp/calls/.$$
+mv /tmp/calls/.$$ /tmp/calls/${{0##*/}}.$(date +%s%N)
+"""
 
 
-def wait_until(check, timeout=10, what="a condition"):
+def wait_until(check, timeout=10, what="a condition", death=lambda: None):
+    """Waits for check() to hold; fails at once when death() names something the wait needs
+    that has died, and after timeout seconds (stretched by the time factor) otherwise."""
     deadline = time.monotonic() + timeout * TIME_FACTOR
     while not (value := check()):
+        if dead := death():
+            assert (value := check()), f"while waiting for {what}: {dead}"  # its last act counts
+            return value
         assert time.monotonic() < deadline, "timed out waiting for " + what
         time.sleep(0.05)
     return value
+
+
+def exit_status(status):  # a shell's $?: 128 and more is a signal's end
+    return f"status {status}" + (f" ({signal.Signals(status - 128).name})" if status > 128 else "")
+
+
+def tail(text, lines=10):
+    return "".join(text.splitlines(keepends=True)[-lines:])
 
 
 class Device:
@@ -59,8 +88,7 @@ class Device:
             with open(self.dir / "xvfb.log", "wb") as xlog:
                 self.x = subprocess.Popen(self.xwrap + ["Xvfb", ":0", "-nolisten", "tcp",
                                                         "-noreset", *sizes], stderr=xlog)
-            wait_until(lambda: self.x_socket.exists() or self.x.poll() is not None, 10, "Xvfb")
-            assert self.x.poll() is None, "Xvfb ended: " + (self.dir / "xvfb.log").read_text()
+            wait_until(self.x_socket.exists, 10, "Xvfb", self._x_died)
         except BaseException:
             self.close()  # nothing of a failed start stays behind
             raise
@@ -105,6 +133,28 @@ class Device:
         runs = sorted(self.path("/tmp/calls").glob(name + ".*"))
         return [p.read_text().split("\0")[:-1] for p in runs]
 
+    def _x_died(self):
+        if self.x.poll() is not None:
+            return f"Xvfb ended ({exit_status(self.x.returncode)}): " + tail(self.xlog())
+
+    def _died(self, tool_may_end):  # what a wait needs that has died, and its last words
+        if x := self._x_died():
+            return x
+        if self.bwrap and self.bwrap.poll() is not None:
+            return f"the sandbox ended ({exit_status(self.bwrap.returncode)})"
+        if not tool_may_end and self.ended():
+            status = int(self.path("/tmp/status").read_text())
+            return f"the tool ended ({exit_status(status)}), its stderr ending: " + tail(
+                self.out("stderr"))
+
+    def wait(self, check, what, timeout=10, tool_may_end=False):
+        """wait_until(), failing at once when the X server, the sandbox or (unless it may
+        end) the tool has died"""
+        return wait_until(check, timeout, what, lambda: self._died(tool_may_end))
+
+    def xlog(self):
+        return (self.dir / "xvfb.log").read_text(errors="replace")
+
     def start(self, *args, apps=(), env={}, wrap=(), binary=BINARY):  # wrap: e.g. a timer
         self.bwrap = subprocess.Popen(
             [REPO / "tests/sandbox/sandbox-run", "--root", self.root,
@@ -124,26 +174,30 @@ class Device:
 
     def ctl(self, line):  # runs a shell line inside the sandbox ("pkill -x Mirelu"), waits
         self.path("/tmp/ack").unlink(missing_ok=True)
-        with os.fdopen(wait_until(self._ctl_writer, 10, "the sandbox"), "w") as f:
+        with os.fdopen(self.wait(self._ctl_writer, "the sandbox", tool_may_end=True), "w") as f:
             f.write(line + "\n: >/tmp/ack\n")
-        wait_until(self.path("/tmp/ack").exists, 10, line)
+        self.wait(self.path("/tmp/ack").exists, line, tool_may_end=True)
 
     def ended(self):
         return self.path("/tmp/status").exists()
 
     def status(self, timeout=20):  # the tool's exit status, once it has ended
-        wait_until(self.ended, timeout, "the tool's end")
+        self.wait(self.ended, "the tool's end", timeout, tool_may_end=True)
         return int(self.path("/tmp/status").read_text())
+
+    def running(self):  # the command names of the processes in the sandbox now
+        self.ctl("ps -e -o comm= >/tmp/ps")
+        return self.path("/tmp/ps").read_text().split()
 
     def out(self, stream="stdout"):
         path = self.path("/tmp/" + stream)
         return path.read_text(errors="replace") if path.exists() else ""
 
     def wait_log(self, text, timeout=10):
-        return wait_until(lambda: [l for l in self.log if text in l], timeout, "syslog: " + text)
+        return self.wait(lambda: [l for l in self.log if text in l], "syslog: " + text, timeout)
 
     def wait_out(self, text, timeout=10):
-        wait_until(lambda: text in self.out(), timeout, "stdout: " + text)
+        self.wait(lambda: text in self.out(), "stdout: " + text, timeout)
 
     def xdo(self, *args):
         return subprocess.run(self.xwrap + ["xdotool", *map(str, args)], capture_output=True,
@@ -151,17 +205,20 @@ class Device:
 
     def window(self, title):  # the id of the visible window with this title; waits for it
         found = lambda: self.xdo("search", "--onlyvisible", "--name", f"^{title}$").split()
-        return wait_until(found, 10, "window " + title)[0]
+        return self.wait(found, "window " + title)[0]
 
-    def position(self, window):  # (x, y, X screen): the screen is its parent widget's
-        return tuple(map(int, re.findall(r"-?\d+", self.xdo("getwindowgeometry", window))[1:4]))
+    def geometry(self, window):  # (x, y, width, height, X screen): the screen is its parent's
+        x, y, screen, width, height = map(int, re.findall(r"-?\d+", self.xdo(
+            "getwindowgeometry", window))[1:6])
+        return x, y, width, height, screen
 
     def click(self, window, x, y):
         self.xdo("mousemove", "--window", window, x, y, "click", "1")
 
     def keep(self, name):  # the evidence: device tree, outputs, syslog, X log and screen
         kept = ARTIFACTS / re.sub(r"[^\w.-]+", "_", name)
-        shutil.copytree(self.dir, kept, symlinks=True, dirs_exist_ok=True, ignore=lambda d, names: [
+        shutil.rmtree(kept, ignore_errors=True)  # nothing of an earlier run mixed in
+        shutil.copytree(self.dir, kept, symlinks=True, ignore=lambda d, names: [
             n for n in names if not (Path(d, n).is_file() or Path(d, n).is_dir())])
         (kept / "syslog.txt").write_text("".join(line + "\n" for line in self.log))
         subprocess.run(self.xwrap + ["/usr/bin/import", "-window", "root", kept / "screen.png"],
