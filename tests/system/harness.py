@@ -88,7 +88,7 @@ class Device:
             with open(self.dir / "xvfb.log", "wb") as xlog:
                 self.x = subprocess.Popen(self.xwrap + ["Xvfb", ":0", "-nolisten", "tcp",
                                                         "-noreset", *sizes], stderr=xlog)
-            wait_until(self.x_socket.exists, 10, "Xvfb", self._x_died)
+            wait_until(self.x_socket.exists, 10, "Xvfb", lambda: self._died(tool_may_end=True))
         except BaseException:
             self.close()  # nothing of a failed start stays behind
             raise
@@ -133,13 +133,10 @@ class Device:
         runs = sorted(self.path("/tmp/calls").glob(name + ".*"))
         return [p.read_text().split("\0")[:-1] for p in runs]
 
-    def _x_died(self):
-        if self.x.poll() is not None:
-            return f"Xvfb ended ({exit_status(self.x.returncode)}): " + tail(self.xlog())
-
     def _died(self, tool_may_end):  # what a wait needs that has died, and its last words
-        if x := self._x_died():
-            return x
+        if self.x.poll() is not None:
+            return f"Xvfb ended ({exit_status(self.x.returncode)}): " + tail(
+                (self.dir / "xvfb.log").read_text(errors="replace"))
         if self.bwrap and self.bwrap.poll() is not None:
             return f"the sandbox ended ({exit_status(self.bwrap.returncode)})"
         if not tool_may_end and self.ended():
@@ -151,9 +148,6 @@ class Device:
         """wait_until(), failing at once when the X server, the sandbox or (unless it may
         end) the tool has died"""
         return wait_until(check, timeout, what, lambda: self._died(tool_may_end))
-
-    def xlog(self):
-        return (self.dir / "xvfb.log").read_text(errors="replace")
 
     def start(self, *args, apps=(), env={}, wrap=(), binary=BINARY):  # wrap: e.g. a timer
         self.bwrap = subprocess.Popen(
