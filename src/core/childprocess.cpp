@@ -35,12 +35,6 @@ SignalsAtStart readSignals()
 // read while the program loads, before main() and before Qt ignores anything
 const SignalsAtStart atStart = readSignals();
 
-void waitForChild(pid_t pid)
-{
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-}
-
 } // namespace
 
 void restoreInheritedSignals()
@@ -63,10 +57,25 @@ void restoreInheritedSignals()
     sigprocmask(SIG_SETMASK, &atStart.mask, nullptr);
 }
 
-pid_t forkPlainly()
+int forkAdopted(Session session)
 {
     // every other argument of clone() zero: a copy of this process on its own stack, as fork()
-    return static_cast<pid_t>(syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0));
+    const auto forkPlainly = [] {
+        return static_cast<pid_t>(syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0));
+    };
+    const pid_t middle = forkPlainly();
+    if (middle == 0) {
+        if (session == Session::New)
+            setsid();
+        if (forkPlainly() == 0)
+            return 0;
+        _exit(0);
+    }
+    if (middle < 0)
+        return -1;
+    while (waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return 1;
 }
 
 bool startDetachedProgram(const QString &program, const QStringList &arguments)
@@ -81,20 +90,13 @@ bool startDetachedProgram(const QString &program, const QStringList &arguments)
         argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    const pid_t middle = forkPlainly();
-    if (middle < 0)
-        return false;
-    if (middle == 0) {
-        // the middle process ends at once, so the program is adopted by init: the tool never
-        // has to reap it, and an installer may end the tool without ending itself
-        setsid();
-        if (forkPlainly() == 0) {
-            restoreInheritedSignals();
-            execve(argv[0], argv.data(), environ);
-            _exit(127);
-        }
-        _exit(0);
+    // a session of its own and adopted by init, as Qt's detached start: an installer may end
+    // the tool without ending itself
+    const int started = forkAdopted(Session::New);
+    if (started == 0) {
+        restoreInheritedSignals();
+        execve(argv[0], argv.data(), environ);
+        _exit(127);
     }
-    waitForChild(middle);
-    return true;
+    return started > 0;
 }

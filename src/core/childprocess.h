@@ -16,10 +16,18 @@
 // the one it started with. Async-signal-safe: for the child between fork and exec.
 void restoreInheritedSignals();
 
-// fork() as a plain system call. glibc's fork() runs the fork handlers, which take locks that
-// another thread of the tool may have held when Qt cloned the current process without them;
-// between fork and exec only this one is safe. Returns as fork() does.
-pid_t forkPlainly();
+// Forks a process that init adopts at once: the process in between, in a session of its own
+// if asked, forks it and ends, and the caller waits for that end. So the caller never has to
+// reap it, and a script never sees a child it did not start. Returns 0 in the new process; in
+// the caller a positive number, or -1 when no process could be made. Async-signal-safe: the
+// forks are plain system calls, since glibc's fork() runs fork handlers that take locks
+// another thread may have held when Qt cloned the current process without them.
+enum class Session
+{
+    Same,
+    New
+};
+int forkAdopted(Session session);
 
 // Starts a program on its own, as QProcess::startDetached does (a session of its own, adopted
 // by init, the tool's standard channels, environment and working directory), but with the

@@ -2,12 +2,10 @@
 
 #include "childprocess.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -84,12 +82,6 @@ void startOutputDrain(const char *drainProgram, int lifelineReadEnd)
     if (out < 0 || err < 0)
         return;
 
-    const pid_t middle = forkPlainly();
-    if (middle == 0) {
-        if (forkPlainly() == 0)
-            execDrain(drainProgram, out, err, lifelineReadEnd);
-        _exit(0);
-    }
-    while (middle > 0 && waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    if (forkAdopted(Session::Same) == 0)
+        execDrain(drainProgram, out, err, lifelineReadEnd);
 }
