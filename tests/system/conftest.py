@@ -2,13 +2,16 @@ import contextlib
 
 import pytest
 
-from harness import Device
+from harness import BOARD, BoardDevice, Device
+
+collect_ignore = [] if BOARD else ["test_board.py"]  # stories that need the board's kernel
 
 
 @pytest.fixture
 def device(request):  # device(screens...): a fresh one; kept when the test fails
     made, failures, reports = [], request.session.testsfailed, []
-    yield lambda *screens: made.append(Device(screens or ((800, 600),))) or made[-1]
+    kind = BoardDevice if BOARD else Device
+    yield lambda *screens: made.append(kind(screens or ((800, 600),))) or made[-1]
     with contextlib.ExitStack() as closing:  # every device is closed, whatever fails here
         for d in made:
             closing.callback(d.close)

@@ -1,5 +1,6 @@
 """A private device for one run of the real Tovrimax (README.md tells how it works)."""
 
+import atexit
 import contextlib
 import os
 import re
@@ -15,6 +16,11 @@ import time
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
+BOARD = os.environ.get("TOVRIMAX_BOARD")  # an architecture: the stories run on an emulated board
+if BOARD:
+    import sys
+    sys.path.insert(0, str(REPO / "cmake/toolchains"))
+    from board import Board, BoardError, image_dir, make_stick, stick_files
 BINARY = Path(os.environ.get("TOVRIMAX_BIN", REPO / "build" / "Tovrimax")).resolve()
 ARTIFACTS = Path(os.environ.get("TOVRIMAX_ARTIFACTS", REPO / "build" / "test-artifacts"))
 LAUNCHER = shlex.split(os.environ.get("TOVRIMAX_LAUNCHER", ""))  # the board's binary: qemu
@@ -24,26 +30,35 @@ APPS = ("Brennhaven", "Mirelu", "qconnman-applet")
 # catch it in the middle of starting that command)
 SIGNALS = ('while read -r key value; do case $key in SigBlk:|SigIgn:) echo "$key $value";; '
            'esac; done </proc/$$/status')
-# inside the sandbox: the applications, the control loop, the tool; the sandbox outlives it.
+# inside the sandbox: the applications (running before the tool starts), the control loop, the
+# tool; the sandbox outlives it.
 # The tool inherits the signals named in $IGNORE ignored; what it inherits is in /tmp/inherited.
-INSIDE = f"""for app in $APPS; do /tmp/bin/$app infinity & done
+INSIDE = f"""for app in $APPS; do /tmp/bin/$app infinity &
+    until read -r name </proc/$!/comm && [ "$name" = "$app" ]; do :; done; done  # started
 while :; do while read -r line; do eval "$line"; done < /tmp/ctl; done &
 ${{IGNORE:+trap "" $IGNORE}}
 {SIGNALS} >/tmp/inherited
 ulimit -S -c 0
 "$@" >/tmp/stdout 2>/tmp/stderr; echo $? >/tmp/status.new; mv /tmp/status.new /tmp/status
 exec sleep infinity"""
-# A stand-in script records its argument vector, NUL-separated, one file per run. Started
-# unlike any program (a signal ignored or blocked that the tool did not inherit, a descriptor
-# beside 0, 1, 2 and bash's own 255), it records one argument more that says so.
+# A stand-in script records its argument vector, NUL-separated, one file per run (read once its
+# last NUL is there). Started unlike any program (a signal ignored or blocked that the tool did
+# not inherit, a descriptor beside 0, 1, 2 and bash's own 255), it records one argument more
+# that says so. It starts one process of its own, ls: the check is light on a slow board.
 RECORD = rf"""#!/bin/bash
 ls /proc/$$/fd >/tmp/calls/.start.$$
 {SIGNALS} >>/tmp/calls/.start.$$
-printf "0\n1\n2\n255\n" | cat - /tmp/inherited | cmp -s - /tmp/calls/.start.$$ ||
-    set -- "$@" "started unlike any program: $(tr "\n" " " </tmp/calls/.start.$$)"
-printf "%s\0" "$0" "$@" >/tmp/calls/.$$
-mv /tmp/calls/.$$ /tmp/calls/${{0##*/}}.$(date +%s%N)
+read -r -d "" start </tmp/calls/.start.$$
+read -r -d "" inherited </tmp/inherited
+[ "$start" = $'0\n1\n2\n255\n'"$inherited" ] ||
+    set -- "$@" "started unlike any program: ${{start//$'\n'/ }}"
+printf "%s\0" "$0" "$@" >/tmp/calls/${{0##*/}}.${{EPOCHREALTIME/./}}
 """
+
+
+PROBE = '#!/bin/bash\necho >>/tmp/probes\nexec /usr/bin/killall "$@"\n'  # counts the probes
+ENV = {"PATH": "/tmp/bin:/usr/bin:/bin:/usr/sbin:/sbin", "QT_XCB_GL_INTEGRATION": "none",
+       "LANG": "C.UTF-8"}  # the tool's environment, besides its applications in $APPS
 
 
 def wait_until(check, timeout=10, what="a condition", death=lambda: None):
@@ -55,7 +70,7 @@ def wait_until(check, timeout=10, what="a condition", death=lambda: None):
             assert (value := check()), f"while waiting for {what}: {dead}"  # its last act counts
             return value
         assert time.monotonic() < deadline, "timed out waiting for " + what
-        time.sleep(0.05)
+        time.sleep(0.25 if BOARD else 0.05)  # a look on the board costs it a process
     return value
 
 
@@ -68,30 +83,34 @@ def tail(text, lines=10):
 
 
 class Device:
-    def __init__(self, screens=((800, 600),)):
-        self.dir = Path(tempfile.mkdtemp(prefix="tvx-"))
+    SLEEP = Path("/usr/bin/sleep")  # the stand-in applications are copies of it
+
+    def __init__(self, screens=((800, 600),), parent=None):
+        self.dir = Path(tempfile.mkdtemp(prefix="tvx-", dir=parent))
         self.root, self.bwrap, self.x, self.lines = self.dir / "root", None, None, []
         self.socket, self.lock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM), threading.Lock()
-        # Xvfb :0 with its own network and /tmp, never meeting a display of the machine
-        self.xwrap = ["bwrap", "--dev-bind", "/", "/", "--bind", self.dir / "x", "/tmp",
-                      "--unshare-net", "--die-with-parent", "--setenv", "DISPLAY", ":0", "--"]
-        self.x_socket = self.dir / "x/.X11-unix/X0"
         try:
             for app in APPS:
-                self.put("/tmp/bin/" + app, Path("/usr/bin/sleep").read_bytes(), 0o755)
+                self.put("/tmp/bin/" + app, self.SLEEP.read_bytes(), 0o755)
             os.mkdir(self.path("/tmp/calls"))
             os.mkfifo(self.path("/tmp/ctl"))
-            self.socket.bind(str(self.dir / "log"))
-            threading.Thread(target=self._receive, daemon=True).start()
-            os.mkdir(self.dir / "x")
-            sizes = [a for n, s in enumerate(screens) for a in ("-screen", str(n), "%dx%dx24" % s)]
-            with open(self.dir / "xvfb.log", "wb") as xlog:
-                self.x = subprocess.Popen(self.xwrap + ["Xvfb", ":0", "-nolisten", "tcp",
-                                                        "-noreset", *sizes], stderr=xlog)
-            wait_until(self.x_socket.exists, 10, "Xvfb", lambda: self._died(tool_may_end=True))
+            self._display(screens)
         except BaseException:
             self.close()  # nothing of a failed start stays behind
             raise
+
+    def _display(self, screens):  # the syslog socket, and Xvfb :0 with its own network and /tmp
+        self.xwrap = ["bwrap", "--dev-bind", "/", "/", "--bind", self.dir / "x", "/tmp",
+                      "--unshare-net", "--die-with-parent", "--setenv", "DISPLAY", ":0", "--"]
+        self.x_socket = self.dir / "x/.X11-unix/X0"
+        self.socket.bind(str(self.dir / "log"))
+        threading.Thread(target=self._receive, daemon=True).start()
+        os.mkdir(self.dir / "x")
+        sizes = [a for n, s in enumerate(screens) for a in ("-screen", str(n), "%dx%dx24" % s)]
+        with open(self.dir / "xvfb.log", "wb") as xlog:
+            self.x = subprocess.Popen(self.xwrap + ["Xvfb", ":0", "-nolisten", "tcp",
+                                                    "-noreset", *sizes], stderr=xlog)
+        wait_until(self.x_socket.exists, 10, "Xvfb", lambda: self._died(tool_may_end=True))
 
     def _receive(self):  # the tool's syslog() waits while ten datagrams are left unread
         with contextlib.suppress(OSError, ValueError):  # until the socket is closed
@@ -131,7 +150,7 @@ class Device:
 
     def calls(self, name):  # the argument vectors of a stand-in's runs, in start order
         runs = sorted(self.path("/tmp/calls").glob(name + ".*"))
-        return [p.read_text().split("\0")[:-1] for p in runs]
+        return [t.split("\0")[:-1] for p in runs if (t := p.read_text()).endswith("\0")]
 
     def _died(self, tool_may_end):  # what a wait needs that has died, and its last words
         if self.x.poll() is not None:
@@ -153,10 +172,9 @@ class Device:
         self.bwrap = subprocess.Popen(
             [REPO / "tests/sandbox/sandbox-run", "--root", self.root,
              "--bind", self.dir / "log", "/dev/log", "--ro-bind", BINARY.parent, BINARY.parent,
-             "--bind", self.x_socket, "/tmp/.X11-unix/X0", "--setenv", "APPS", " ".join(apps),
-             "--setenv", "PATH", "/tmp/bin:/usr/bin:/bin:/usr/sbin:/sbin",
-             "--setenv", "QT_XCB_GL_INTEGRATION", "none", "--setenv", "LANG", "C.UTF-8",
-             *[a for k, v in env.items() for a in ("--setenv", k, v)],
+             "--bind", self.x_socket, "/tmp/.X11-unix/X0",
+             *[a for k, v in dict(ENV, APPS=" ".join(apps), **env).items()
+               for a in ("--setenv", k, v)],
              "--", "bash", "-c", INSIDE, "inside", *wrap,
              *(LAUNCHER if binary == BINARY else []), binary, *args], stdin=subprocess.DEVNULL)
 
@@ -215,9 +233,19 @@ class Device:
         shutil.copytree(self.dir, kept, symlinks=True, ignore=lambda d, names: [
             n for n in names if not (Path(d, n).is_file() or Path(d, n).is_dir())])
         (kept / "syslog.txt").write_text("".join(line + "\n" for line in self.log))
-        subprocess.run(self.xwrap + ["/usr/bin/import", "-window", "root", kept / "screen.png"],
-                       capture_output=True, timeout=20)
+        self.screenshot(kept / "screen.png")
         return kept
+
+    def bar(self, x=80, y=60):  # how full the report's progress bar is (window at x, y), 0 to 1
+        self.screenshot(self.dir / "bar.png")  # a row of it above its text: blue where filled
+        row = subprocess.run(["/usr/bin/convert", self.dir / "bar.png", "-crop", f"600x1+{x + 20}+"
+                              f"{y + 448}", "-depth", "8", "txt:-"], capture_output=True, text=True)
+        pixels = re.findall(r": \((\d+),(\d+),(\d+)", row.stdout)
+        return sum(int(b) - int(r) > 80 for r, g, b in pixels) / 600
+
+    def screenshot(self, png):
+        subprocess.run(self.xwrap + ["/usr/bin/import", "-window", "root", png],
+                       capture_output=True, timeout=20)
 
     def close(self):
         for proc in (self.bwrap, self.x):
@@ -225,4 +253,75 @@ class Device:
                 proc.terminate()
                 proc.wait()
         self.socket.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class BoardDevice(Device):
+    """The same device on the emulated board of $TOVRIMAX_BOARD (an architecture), booted once
+    for all stories: its files in the folder the board shares, its processes, X server and
+    syslog on the board (cmake/toolchains/board.py); the tool is the board's deployed one."""
+    board = None
+
+    def __init__(self, screens=((800, 600),)):
+        if not BoardDevice.board:
+            BoardDevice.board = Board(BOARD, REPO / f"build-cross-{BOARD}/deploy",
+                                      REPO / f"build/board-{BOARD}/run", TIME_FACTOR)
+            atexit.register(BoardDevice.board.shutdown)
+            BoardDevice.board.boot()
+        self.SLEEP, self.started = image_dir(BOARD) / "root/usr/bin/sleep", False
+        super().__init__(screens, self.board.share)
+
+    def _display(self, screens):
+        self.board.begin_device(self.dir, screens)
+
+    @property
+    def log(self):  # busybox's syslogd writes "Dec  5 14:38:55 USBStick: text" for each
+        path = self.dir / "syslog"
+        lines = path.read_text().splitlines() if path.exists() else []
+        return [l[16:] for l in lines if not l[16:].startswith("syslogd ")]
+
+    def start(self, *args, apps=(), env={}):
+        self.put("/tmp/.xdg/")
+        self.path("/tmp/.xdg").chmod(0o700)
+        (self.dir / "inside").write_text(INSIDE)
+        self.board.start(self.dir, dict(ENV, APPS=" ".join(apps), HOME="/home/root",
+                              XDG_RUNTIME_DIR="/tmp/.xdg", **env),
+                         ["bash", self.board.guest_path(self.dir / "inside"), BINARY, *args])
+        self.started = True
+
+    def put(self, device_path, content=b"", mode=0o644, mtime=None):
+        if not self.started:  # a change the tool is to see is made on the board
+            return super().put(device_path, content, mode, mtime)
+        self.path("/tmp/.put").unlink(missing_ok=True)
+        super().put("/tmp/.put" + ("/" if device_path.endswith("/") else ""), content, mode,
+                    mtime)
+        self.ctl(f"mkdir -p {shlex.quote(os.path.dirname(device_path.rstrip('/')))} && "
+                 f"mv -T /tmp/.put {shlex.quote(device_path.rstrip('/'))}")
+
+    def ctl(self, line):
+        self.board.inside(line)
+
+    def xdo(self, *args):
+        return self.board.run(shlex.join(["env", "DISPLAY=:0", "xdotool", *map(str, args)]),
+                              check=False)[1]
+
+    def screenshot(self, png):
+        with contextlib.suppress(BoardError, subprocess.CalledProcessError):
+            self.board.screenshot(png)
+
+    def keep(self, name):  # the board's device paths too
+        self.ctl(f"cp -a /Orvalen /images /home /media /var {self.board.guest_path(self.root)}")
+        return super().keep(name)
+
+    def _died(self, tool_may_end):
+        if dead := self.board.died():
+            return dead
+        if not tool_may_end and self.ended():
+            status = int(self.path("/tmp/status").read_text())
+            return f"the tool ended ({exit_status(status)}), its stderr ending: " + tail(
+                self.out("stderr"))
+
+    def close(self):
+        with contextlib.suppress(BoardError):
+            self.board.end_device()
         shutil.rmtree(self.dir, ignore_errors=True)

@@ -1,6 +1,6 @@
 import pytest
 
-from harness import APPS
+from harness import APPS, PROBE
 
 REBOOT, RESTART_APP, CAPTURE, IGNORE = (80, 336), (240, 336), (400, 336), (560, 336)
 # A script as a user writes one: under "set -e", with pipelines whose reader quits early. It
@@ -19,7 +19,7 @@ def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
         d.put(f"/media/qz/{stick}/")
     d.script("/Orvalen/opt/savelog.sh", SAVE)
     d.script("/tmp/bin/reboot")
-    d.script("/tmp/bin/killall", 'exec /usr/bin/killall "$@"')
+    d.put("/tmp/bin/killall", PROBE, 0o755)
     d.start("-c", "apr", apps=("Mirelu", "qconnman-applet"))  # Brennhaven has died
     window = d.window("Form")
     assert d.geometry(window) == (80, 60, 640, 480, 0)
@@ -53,8 +53,8 @@ def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
     assert 'HouseKeeper:: Qel usb removed:  "STICK9"' in d.debug
 
     d.ctl("pkill -x Mirelu")
-    probes = len(d.calls("killall"))  # a whole pass later, its death has been seen
-    d.wait(lambda: len(d.calls("killall")) >= probes + 4, "a probe pass", 5)
+    probes = d.out("probes")  # a whole pass later, its death has been seen
+    d.wait(lambda: len(d.out("probes")) >= len(probes) + 4, "a probe pass", 5)
     d.ctl("/tmp/bin/Brennhaven infinity &")
     d.wait_out("PanicReport::onAppLive appId=0\n")  # Mirelu is down: the report stays
 
