@@ -86,12 +86,16 @@ static int is_board_program(const char *path)
     return machine == BOARD_MACHINE;
 }
 
+/* qemu needs only to read a program: one that the board's kernel would refuse (not
+ * executable, or not there) fails here as it would there, with the same errno. */
 int execve(const char *path, char *const argv[], char *const envp[])
 {
     int argc = 0;
 
     if (!library_root[0] || !is_board_program(path))
         return next_execve(path, argv, envp);
+    if (access(path, X_OK) != 0)
+        return -1;
     while (argv[argc])
         ++argc;
     {
