@@ -25,22 +25,27 @@ APPS = ("Brennhaven", "Mirelu", "qconnman-applet")
 SIGNALS = ('while read -r key value; do case $key in SigBlk:|SigIgn:) echo "$key $value";; '
            'esac; done </proc/$$/status')
 # inside the sandbox: the applications, the control loop, the tool; the sandbox outlives it.
-# The tool inherits the signals named in $IGNORE ignored; what it inherits is in /tmp/inherited.
+# As a supervisor may start it, the tool inherits SIGUSR1 blocked (start() blocks it), SIGHUP
+# and the signals named in $IGNORE ignored; what it inherits is in /tmp/inherited.
 INSIDE = f"""for app in $APPS; do /tmp/bin/$app infinity & done
 while :; do while read -r line; do eval "$line"; done < /tmp/ctl; done &
-${{IGNORE:+trap "" $IGNORE}}
+trap "" HUP $IGNORE
 {SIGNALS} >/tmp/inherited
 ulimit -S -c 0
 "$@" >/tmp/stdout 2>/tmp/stderr; echo $? >/tmp/status.new; mv /tmp/status.new /tmp/status
 exec sleep infinity"""
 # A stand-in script records its argument vector, NUL-separated, one file per run. Started
 # unlike any program (a signal ignored or blocked that the tool did not inherit, a descriptor
-# beside 0, 1, 2 and bash's own 255), it records one argument more that says so.
+# beside 0, 1, 2 and bash's own 255), it records one argument more that says so; and one,
+# OWN, when it runs in a session and process group of its own, not in the sandbox's.
+OWN = "in a session and process group of its own"
 RECORD = rf"""#!/bin/bash
 ls /proc/$$/fd >/tmp/calls/.start.$$
 {SIGNALS} >>/tmp/calls/.start.$$
 printf "0\n1\n2\n255\n" | cat - /tmp/inherited | cmp -s - /tmp/calls/.start.$$ ||
     set -- "$@" "started unlike any program: $(tr "\n" " " </tmp/calls/.start.$$)"
+read -r _ _ _ _ group session _ </proc/$$/stat; read -r _ _ _ _ _ sandbox _ </proc/1/stat
+[ "$group" = "$session" ] && [ "$session" != "$sandbox" ] && set -- "$@" "{OWN}"
 printf "%s\0" "$0" "$@" >/tmp/calls/.$$
 mv /tmp/calls/.$$ /tmp/calls/${{0##*/}}.$(date +%s%N)
 """
@@ -149,15 +154,17 @@ class Device:
         end) the tool has died"""
         return wait_until(check, timeout, what, lambda: self._died(tool_may_end))
 
-    def start(self, *args, apps=(), env={}, wrap=(), binary=BINARY):  # wrap: e.g. a timer
+    def start(self, *args, apps=(), env={}, wrap=(), binary=BINARY, drain=None):
+        """wrap: e.g. a timer; drain: a device file that stands in for the tool's scriptdrain"""
         self.bwrap = subprocess.Popen(
             [REPO / "tests/sandbox/sandbox-run", "--root", self.root,
              "--bind", self.dir / "log", "/dev/log", "--ro-bind", BINARY.parent, BINARY.parent,
+             *(("--bind", self.path(drain), BINARY.parent / "scriptdrain") if drain else ()),
              "--bind", self.x_socket, "/tmp/.X11-unix/X0", "--setenv", "APPS", " ".join(apps),
              "--setenv", "PATH", "/tmp/bin:/usr/bin:/bin:/usr/sbin:/sbin",
              "--setenv", "QT_XCB_GL_INTEGRATION", "none", "--setenv", "LANG", "C.UTF-8",
              *[a for k, v in env.items() for a in ("--setenv", k, v)],
-             "--", "bash", "-c", INSIDE, "inside", *wrap,
+             "--", "env", "--block-signal=USR1", "bash", "-c", INSIDE, "inside", *wrap,
              *(LAUNCHER if binary == BINARY else []), binary, *args], stdin=subprocess.DEVNULL)
 
     def _ctl_writer(self):  # fails at once while the loop inside has not opened its end
@@ -171,6 +178,11 @@ class Device:
         with os.fdopen(self.wait(self._ctl_writer, "the sandbox", tool_may_end=True), "w") as f:
             f.write(line + "\n: >/tmp/ack\n")
         self.wait(self.path("/tmp/ack").exists, line, tool_may_end=True)
+
+    def past_five_seconds(self, seen):  # sleeps until a 5 s timer started at the show of a
+        # window seen at `seen` has ended the tool: by 5 s + the time factor, as the version
+        # story bounds it
+        time.sleep(max(0.0, seen + 5 + TIME_FACTOR - time.monotonic()))
 
     def ended(self):
         return self.path("/tmp/status").exists()
