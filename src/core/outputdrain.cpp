@@ -70,10 +70,11 @@ void report(int startReport, int error)
 [[noreturn]] void execDrain(const char *program, int out, int err, int lifeline, int startReport)
 {
     // out of the way first, so that moving one onto 3 to 6 never closes another
-    const int moved[] = {fcntl(out, F_DUPFD, 10), fcntl(err, F_DUPFD, 10),
-                         fcntl(lifeline, F_DUPFD, 10), fcntl(startReport, F_DUPFD_CLOEXEC, 10)};
-    for (int fd : moved) {
-        if (fd < 0)
+    const int from[] = {out, err, lifeline, startReport};
+    int moved[4];
+    for (int i = 0; i < 4; ++i) {
+        moved[i] = fcntl(from[i], i < 3 ? F_DUPFD : F_DUPFD_CLOEXEC, 10);
+        if (moved[i] < 0)
             giveUp(startReport);
     }
     if (dup3(moved[3], StartReportFd, O_CLOEXEC) < 0)
