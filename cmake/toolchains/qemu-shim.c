@@ -1,4 +1,4 @@
-/* Preloaded by qemu-run into the board's programs run under qemu-user 7, to hide four ways in
+/* Preloaded by qemu-run into the board's programs run under qemu-user 7, to hide five ways in
  * which the emulator differs from the board. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -86,12 +87,16 @@ static int is_board_program(const char *path)
     return machine == BOARD_MACHINE;
 }
 
+/* qemu needs only to read a program: one that the board's kernel would refuse (not
+ * executable, or not there) fails here as it would there, with the same errno. */
 int execve(const char *path, char *const argv[], char *const envp[])
 {
     int argc = 0;
 
     if (!library_root[0] || !is_board_program(path))
         return next_execve(path, argv, envp);
+    if (access(path, X_OK) != 0)
+        return -1;
     while (argv[argc])
         ++argc;
     {
@@ -132,6 +137,16 @@ __attribute__((constructor)) static void startAsOnTheBoard(void)
 {
     prctl(PR_SET_NAME, program_invocation_short_name);
     prepare_board_starts();
+
+    /* qemu notes the signals the program inherited ignored, but catches the fatal ones
+     * (SIGHUP, ...) itself, so a program started from it finds them at their default. Ignored
+     * once more through qemu, they stay ignored across exec, as on the board. */
+    for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction now;
+        if (sig != SIGKILL && sig != SIGSTOP && sigaction(sig, NULL, &now) == 0 &&
+            now.sa_handler == SIG_IGN)
+            sigaction(sig, &now, NULL);
+    }
 
     const char *list = getenv("LD_PRELOAD");
     const char *self = strstr(list ? list : "", "tovrimax-qemu-shim.so");

@@ -57,28 +57,35 @@ void restoreInheritedSignals()
     sigprocmask(SIG_SETMASK, &atStart.mask, nullptr);
 }
 
-int forkAdopted(Session session)
+int forkAdopted(ForkFrom caller, Session session)
 {
     // every other argument of clone() zero: a copy of this process on its own stack, as fork()
     const auto forkPlainly = [] {
         return static_cast<pid_t>(syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0));
     };
-    const pid_t middle = forkPlainly();
+    const pid_t middle = caller == ForkFrom::Tool ? fork() : forkPlainly();
+    if (middle < 0)
+        return -1;
     if (middle == 0) {
         if (session == Session::New)
             setsid();
-        if (forkPlainly() == 0)
+        const pid_t adopted = forkPlainly();
+        if (adopted == 0)
             return 0;
-        _exit(0);
+        _exit(adopted < 0 ? errno : 0); // a failed fork always sets errno, never to 0
     }
-    if (middle < 0)
-        return -1;
-    while (waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
+    int status = 0;
+    while (waitpid(middle, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
     }
-    return 1;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return 1;
+    errno = WIFEXITED(status) ? WEXITSTATUS(status) : ECHILD;
+    return -1;
 }
 
-bool startDetachedProgram(const QString &program, const QStringList &arguments)
+void startDetachedProgram(const QString &program, const QStringList &arguments)
 {
     // everything the child needs is made here: between fork and exec nothing may allocate
     const QByteArray path = QFile::encodeName(program);
@@ -91,12 +98,10 @@ bool startDetachedProgram(const QString &program, const QStringList &arguments)
     argv.push_back(nullptr);
 
     // a session of its own and adopted by init, as Qt's detached start: an installer may end
-    // the tool without ending itself
-    const int started = forkAdopted(Session::New);
-    if (started == 0) {
+    // the tool without ending itself, and a kill of the tool's process group does not reach it
+    if (forkAdopted(ForkFrom::Tool, Session::New) == 0) {
         restoreInheritedSignals();
         execve(argv[0], argv.data(), environ);
         _exit(127);
     }
-    return started > 0;
 }

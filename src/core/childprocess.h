@@ -19,20 +19,29 @@ void restoreInheritedSignals();
 // Forks a process that init adopts at once: the process in between, in a session of its own
 // if asked, forks it and ends, and the caller waits for that end. So the caller never has to
 // reap it, and a script never sees a child it did not start. Returns 0 in the new process; in
-// the caller a positive number, or -1 when no process could be made. Async-signal-safe: the
-// forks are plain system calls, since glibc's fork() runs fork handlers that take locks
-// another thread may have held when Qt cloned the current process without them.
+// the caller 1, or -1 with errno set when either fork failed.
+//
+// The caller tells where it runs. The tool has threads: its copy is made by the C library's
+// fork(), whose fork handlers leave the library's (and a sanitizer's) locks usable in the copy.
+// A copy of a process that has threads may call only async-signal-safe functions until it
+// execs or exits, and fork() is none (it runs those handlers): from there, and for the process
+// in between, every fork is the plain system call.
 enum class Session
 {
     Same,
     New
 };
-int forkAdopted(Session session);
+enum class ForkFrom
+{
+    Tool,
+    ChildBeforeExec
+};
+int forkAdopted(ForkFrom caller, Session session);
 
 // Starts a program on its own, as QProcess::startDetached does (a session of its own, adopted
 // by init, the tool's standard channels, environment and working directory), but with the
-// signals the tool inherited. The program is a path, not looked up on the search path.
-// Returns whether the process could be created; whether the program ran is not known.
-bool startDetachedProgram(const QString &program, const QStringList &arguments);
+// signals the tool inherited. The program is a path, not looked up on the search path. Nothing
+// is known of it afterwards, not even whether it could be run: nobody waits for it.
+void startDetachedProgram(const QString &program, const QStringList &arguments);
 
 #endif // CHILDPROCESS_H

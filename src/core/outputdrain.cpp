@@ -2,6 +2,7 @@
 
 #include "childprocess.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -50,38 +51,71 @@ void closeFrom(int first)
         close(fd);
 }
 
-[[noreturn]] void execDrain(const char *program, int out, int err, int lifeline)
+// The start report's place in the drain's process until its exec closes it; the drain
+// program never sees it
+const int StartReportFd = OutputDrain::LifelineFd + 1;
+
+void report(int startReport, int error)
 {
-    // out of the way first, so that moving one onto 3, 4 or 5 never closes another
-    const int moved[] = {fcntl(out, F_DUPFD, 10), fcntl(err, F_DUPFD, 10),
-                         fcntl(lifeline, F_DUPFD, 10)};
+    while (write(startReport, &error, sizeof error) < 0 && errno == EINTR) {
+    }
+}
+
+[[noreturn]] void giveUp(int startReport)
+{
+    report(startReport, errno);
+    _exit(127);
+}
+
+[[noreturn]] void execDrain(const char *program, int out, int err, int lifeline, int startReport)
+{
+    // out of the way first, so that moving one onto 3 to 6 never closes another
+    const int from[] = {out, err, lifeline, startReport};
+    int moved[4];
+    for (int i = 0; i < 4; ++i) {
+        moved[i] = fcntl(from[i], i < 3 ? F_DUPFD : F_DUPFD_CLOEXEC, 10);
+        if (moved[i] < 0)
+            giveUp(startReport);
+    }
+    if (dup3(moved[3], StartReportFd, O_CLOEXEC) < 0)
+        giveUp(moved[3]);
     const int target[] = {OutputDrain::StdoutFd, OutputDrain::StderrFd, OutputDrain::LifelineFd};
     for (int i = 0; i < 3; ++i) {
-        if (moved[i] < 0 || dup2(moved[i], target[i]) < 0)
-            _exit(127);
+        if (dup2(moved[i], target[i]) < 0)
+            giveUp(StartReportFd);
     }
-    // never a write end of the script's pipes: they must close when the script's processes end
+    // never a write end of the script's pipes: they must close when the script's processes
+    // end, or the drain would wait for itself
     const int null = open("/dev/null", O_RDWR);
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
-        dup2(null, fd);
-    closeFrom(OutputDrain::LifelineFd + 1);
+    if (null < 0)
+        giveUp(StartReportFd);
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (dup2(null, fd) < 0)
+            giveUp(StartReportFd);
+    }
+    closeFrom(StartReportFd + 1);
 
     char *const argv[] = {const_cast<char *>(OutputDrain::Program), nullptr};
     execve(program, argv, environ);
-    _exit(127);
+    giveUp(StartReportFd);
 }
 
 } // namespace
 
-void startOutputDrain(const char *drainProgram, int lifelineReadEnd)
+void startOutputDrain(const char *drainProgram, int lifelineReadEnd, int startReport)
 {
-    if (lifelineReadEnd < 0)
+    if (lifelineReadEnd < 0 || startReport < 0)
         return;
     const int out = readEndOf(STDOUT_FILENO);
     const int err = readEndOf(STDERR_FILENO);
-    if (out < 0 || err < 0)
+    if (out < 0 || err < 0) {
+        report(startReport, EBADF); // the script's output is no pipe of the tool's
         return;
+    }
 
-    if (forkAdopted(Session::Same) == 0)
-        execDrain(drainProgram, out, err, lifelineReadEnd);
+    const int started = forkAdopted(ForkFrom::ChildBeforeExec, Session::Same);
+    if (started == 0)
+        execDrain(drainProgram, out, err, lifelineReadEnd, startReport);
+    if (started < 0)
+        report(startReport, errno);
 }

@@ -28,8 +28,13 @@ inline constexpr int LifelineFd = 5;
 // In the child between fork and exec, once the script's standard output and error are in
 // place: starts the drain program with the read ends of both pipes (copies the child still
 // holds from the tool) and the lifeline's read end. The drain is adopted by init, so the
-// script never sees a child it did not start. Does nothing unless both are pipes whose read
-// ends are found. Async-signal-safe.
-void startOutputDrain(const char *drainProgram, int lifelineReadEnd);
+// script never sees a child it did not start. Async-signal-safe.
+//
+// The start report is the write end of a pipe whose other end the tool reads once the script
+// runs: whatever keeps the drain from running (no read end found, a failed fork, dup or
+// exec) is written to it as one int, the errno value, and the drain's process gives up before
+// it could hold any of the script's write ends. When the drain runs, the pipe only closes.
+// Does nothing with no lifeline or no report pipe: the tool knows that it made none.
+void startOutputDrain(const char *drainProgram, int lifelineReadEnd, int startReport);
 
 #endif // OUTPUTDRAIN_H

@@ -10,7 +10,8 @@
 // script starts with the signals the tool inherited. Beside each script runs its output drain
 // (see outputdrain.h), which takes over the script's output once the tool no longer reads it,
 // so that the script runs to its end whatever it writes. Deleting the object lets a running
-// script go on instead of killing it.
+// script go on instead of killing it. A drain that cannot be started is logged: the script
+// runs all the same, but one still running when the tool ends dies at its next write.
 class ScriptProcess : public QProcess
 {
     Q_OBJECT
@@ -23,10 +24,13 @@ protected:
 
 private:
     void onStateChanged(QProcess::ProcessState newState);
-    void closeLifeline();
+    void closePipes();
+    void readStartReport();
+    void drainNotStarted(int error);
 
     QByteArray drainProgram; // made here: between fork and exec nothing may allocate
     int lifeline[2] = {-1, -1};
+    int startReport[2] = {-1, -1}; // see startOutputDrain()
 };
 
 #endif // SCRIPTPROCESS_H

@@ -31,12 +31,13 @@ APPS = ("Brennhaven", "Mirelu", "qconnman-applet")
 SIGNALS = ('while read -r key value; do case $key in SigBlk:|SigIgn:) echo "$key $value";; '
            'esac; done </proc/$$/status')
 # inside the sandbox: the applications (running before the tool starts), the control loop, the
-# tool; the sandbox outlives it.
-# The tool inherits the signals named in $IGNORE ignored; what it inherits is in /tmp/inherited.
+# tool; the sandbox outlives it. As a supervisor may start it, the tool inherits SIGUSR1 blocked
+# (start() blocks it), SIGHUP and the signals named in $IGNORE ignored; what it inherits is in
+# /tmp/inherited.
 INSIDE = f"""for app in $APPS; do /tmp/bin/$app infinity &
     until read -r name </proc/$!/comm && [ "$name" = "$app" ]; do :; done; done  # started
 while :; do while read -r line; do eval "$line"; done < /tmp/ctl; done &
-${{IGNORE:+trap "" $IGNORE}}
+trap "" HUP $IGNORE
 {SIGNALS} >/tmp/inherited
 ulimit -S -c 0
 "$@" >/tmp/stdout 2>/tmp/stderr; echo $? >/tmp/status.new; mv /tmp/status.new /tmp/status
@@ -44,7 +45,9 @@ exec sleep infinity"""
 # A stand-in script records its argument vector, NUL-separated, one file per run (read once its
 # last NUL is there). Started unlike any program (a signal ignored or blocked that the tool did
 # not inherit, a descriptor beside 0, 1, 2 and bash's own 255), it records one argument more
-# that says so. It starts one process of its own, ls: the check is light on a slow board.
+# that says so; and one, OWN, when it runs in a session and process group of its own, not in
+# the sandbox's. It starts one process of its own, ls: the check is light on a slow board.
+OWN = "in a session and process group of its own"
 RECORD = rf"""#!/bin/bash
 ls /proc/$$/fd >/tmp/calls/.start.$$
 {SIGNALS} >>/tmp/calls/.start.$$
@@ -52,10 +55,14 @@ read -r -d "" start </tmp/calls/.start.$$
 read -r -d "" inherited </tmp/inherited
 [ "$start" = $'0\n1\n2\n255\n'"$inherited" ] ||
     set -- "$@" "started unlike any program: ${{start//$'\n'/ }}"
+read -r _ _ _ _ group session _ </proc/$$/stat; read -r _ _ _ _ _ sandbox _ </proc/1/stat
+[ "$group" = "$session" ] && [ "$session" != "$sandbox" ] && set -- "$@" "{OWN}"
 printf "%s\0" "$0" "$@" >/tmp/calls/${{0##*/}}.${{EPOCHREALTIME/./}}
 """
 
 
+DRAIN = BINARY.parent / "scriptdrain"  # the tool's output drain, beside it; a copy of it here:
+HOST_DRAIN = REPO / f"build-cross-{BOARD}/deploy/scriptdrain" if BOARD else DRAIN
 PROBE = '#!/bin/bash\necho >>/tmp/probes\nexec /usr/bin/killall "$@"\n'  # counts the probes
 ENV = {"PATH": "/tmp/bin:/usr/bin:/bin:/usr/sbin:/sbin", "QT_XCB_GL_INTEGRATION": "none",
        "LANG": "C.UTF-8"}  # the tool's environment, besides its applications in $APPS
@@ -168,14 +175,16 @@ class Device:
         end) the tool has died"""
         return wait_until(check, timeout, what, lambda: self._died(tool_may_end))
 
-    def start(self, *args, apps=(), env={}, wrap=(), binary=BINARY):  # wrap: e.g. a timer
+    def start(self, *args, apps=(), env={}, wrap=(), binary=BINARY, drain=None):
+        """wrap: e.g. a timer; drain: a device file that stands in for the tool's scriptdrain"""
         self.bwrap = subprocess.Popen(
             [REPO / "tests/sandbox/sandbox-run", "--root", self.root,
              "--bind", self.dir / "log", "/dev/log", "--ro-bind", BINARY.parent, BINARY.parent,
+             *(("--bind", self.path(drain), DRAIN) if drain else ()),
              "--bind", self.x_socket, "/tmp/.X11-unix/X0",
              *[a for k, v in dict(ENV, APPS=" ".join(apps), **env).items()
                for a in ("--setenv", k, v)],
-             "--", "bash", "-c", INSIDE, "inside", *wrap,
+             "--", "env", "--block-signal=USR1", "bash", "-c", INSIDE, "inside", *wrap,
              *(LAUNCHER if binary == BINARY else []), binary, *args], stdin=subprocess.DEVNULL)
 
     def _ctl_writer(self):  # fails at once while the loop inside has not opened its end
@@ -189,6 +198,11 @@ class Device:
         with os.fdopen(self.wait(self._ctl_writer, "the sandbox", tool_may_end=True), "w") as f:
             f.write(line + "\n: >/tmp/ack\n")
         self.wait(self.path("/tmp/ack").exists, line, tool_may_end=True)
+
+    def past_five_seconds(self, seen):  # sleeps until a 5 s timer started at the show of a
+        # window seen at `seen` has ended the tool: by 5 s + the time factor, as the version
+        # story bounds it
+        time.sleep(max(0.0, seen + 5 + TIME_FACTOR - time.monotonic()))
 
     def ended(self):
         return self.path("/tmp/status").exists()
@@ -280,13 +294,15 @@ class BoardDevice(Device):
         lines = path.read_text().splitlines() if path.exists() else []
         return [l[16:] for l in lines if not l[16:].startswith("syslogd ")]
 
-    def start(self, *args, apps=(), env={}):
+    def start(self, *args, apps=(), env={}, drain=None):  # drain: see Device.start
         self.put("/tmp/.xdg/")
         self.path("/tmp/.xdg").chmod(0o700)
         (self.dir / "inside").write_text(INSIDE)
         self.board.start(self.dir, dict(ENV, APPS=" ".join(apps), HOME="/home/root",
                               XDG_RUNTIME_DIR="/tmp/.xdg", **env),
-                         ["bash", self.board.guest_path(self.dir / "inside"), BINARY, *args])
+                         ["bash", "-c", (f"mount --bind {drain} {DRAIN} && " if drain else "") +
+                          'exec env --block-signal=USR1 bash "$@"', "drain",
+                          self.board.guest_path(self.dir / "inside"), BINARY, *args])
         self.started = True
 
     def put(self, device_path, content=b"", mode=0o644, mtime=None):

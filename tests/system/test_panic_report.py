@@ -1,6 +1,8 @@
+import time
+
 import pytest
 
-from harness import APPS, PROBE
+from harness import APPS, DRAIN, HOST_DRAIN, OWN, PROBE
 
 REBOOT, RESTART_APP, CAPTURE, IGNORE = (80, 336), (240, 336), (400, 336), (560, 336)
 # A script as a user writes one: under "set -e", with pipelines whose reader quits early. It
@@ -11,6 +13,8 @@ SAVE = ('set -e; ulimit -c >/tmp/core-limit; seq 1 200000 | head -n 1 >/dev/null
         'until [ -e /tmp/go${1##*/} ]; do sleep 0.05; done; '
         'echo "copied"; echo "synced" >&2; : >/tmp/saved${1##*/}')
 DEVICE = {"bwrap", "bash", "sleep", "ps", *APPS}  # what runs in the sandbox besides the tool
+NO_DRAIN = (f'ScriptProcess::drainNotStarted drain= "{DRAIN}" not started: '
+            "Permission denied - a script still running when the tool ends dies at its next write")
 
 
 def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
@@ -20,8 +24,10 @@ def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
     d.script("/Orvalen/opt/savelog.sh", SAVE)
     d.script("/tmp/bin/reboot")
     d.put("/tmp/bin/killall", PROBE, 0o755)
-    d.start("-c", "apr", apps=("Mirelu", "qconnman-applet"))  # Brennhaven has died
+    d.put("/tmp/drain", HOST_DRAIN.read_bytes())  # not executable, for now
+    d.start("-c", "apr", apps=("Mirelu", "qconnman-applet"), drain="/tmp/drain")  # Brennhaven died
     window = d.window("Form")
+    shown = time.monotonic()
     assert d.geometry(window) == (80, 60, 640, 480, 0)
     d.wait_out("Housekeeper start tool end")
     assert d.out() == ("PanicReport::showAPR 800 600\nPanicReport::onAppLive appId=1\n"
@@ -36,7 +42,7 @@ def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
     for line in ('HouseKeeper: new paths= ("alpha", "Beta", "STICK1")',
                  'HouseKeeper:: Qel usb inserted:  "STICK1"',
                  'PanicReport::onUSBInserted on= true  mountPoint= "/media/qz/STICK1"',
-                 'PanicReport::onProcStdOut out= "to /media/qz/STICK1\\n"'):
+                 'PanicReport::onProcStdOut out= "to /media/qz/STICK1\\n"', NO_DRAIN):
         assert line in d.debug
     # the pipelines ended quietly, as in any shell: no "Broken pipe" on the report
     assert [l for l in d.debug if l.startswith("PanicReport::onProcStdErr")] == [
@@ -45,6 +51,8 @@ def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
     d.click(window, *REBOOT)
     d.wait(lambda: d.calls("reboot"), "the reboot command", 5)
     assert d.calls("reboot") == [["/tmp/bin/reboot"]]  # through "/bin/bash -c reboot", once
+    d.wait(lambda: d.debug.count(NO_DRAIN) == 2, "the reboot's missing drain logged")
+    d.path("/tmp/drain").chmod(0o755)  # the drain is back for the save that outlives the tool
 
     d.ctl("mv /media/qz/STICK1 /media/qz/STICK9")  # as many sticks as before: no news
     d.wait_log("HouseKeeper::Fatal Error, dirs no changes")
@@ -60,6 +68,8 @@ def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
 
     d.ctl("pkill -STOP -x Tovrimax; mkdir /media/qz/STICK{4,2}; pkill -CONT -x Tovrimax")
     d.wait(lambda: len(d.calls("savelog.sh")) == 2, "a save to the first of the two", 5)
+    d.past_five_seconds(shown)
+    assert not d.ended(), "the report ended by the version screen's five seconds"
     d.ctl("/tmp/bin/Mirelu infinity &")  # all three alive: the tool ends, the save goes on
     assert d.status() == 0
     assert d.out().endswith("PanicReport::onAppLive appId=1\nPanicReport::hideAPR\n")
@@ -73,6 +83,7 @@ def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
     assert d.calls("savelog.sh") == [["/Orvalen/opt/savelog.sh", "/media/qz/STICK1"],
                                      ["/Orvalen/opt/savelog.sh", "/media/qz/STICK2"]]
     assert d.path("/tmp/core-limit").read_text() == "unlimited\n"  # lifted for its children
+    assert d.debug.count(NO_DRAIN) == 2  # none for a drain that runs
 
 
 @pytest.mark.parametrize("button, script, line, locale, language, shown", [
@@ -101,5 +112,5 @@ def test_all_alive_at_start_the_report_stays_until_a_button_ends_it(
     if script:
         name = script.split("/")[-1]
         d.wait(lambda: d.calls(name), script, 5, tool_may_end=True)
-        assert d.calls(name) == [[script]]
+        assert d.calls(name) == [[script, OWN]]
         assert line in d.debug

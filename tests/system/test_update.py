@@ -1,4 +1,8 @@
+import time
+
 import pytest
+
+from harness import OWN
 
 UPGRADE, LATER, IGNORE, FIRST_ENTRY = (107, 425), (320, 425), (533, 425), (120, 245)
 # It writes more than a pipe holds once the test creates /tmp/go.
@@ -13,12 +17,13 @@ def test_a_stick_then_images_then_the_tool_killed_during_the_save(device):
     d.script("/Orvalen/opt/savelog.sh", SAVE)
     d.start("-c", "up", "-l", "chinese", apps=("Brennhaven", "qconnman-applet"))  # Mirelu is down
     window = d.window("AppUpdate")
+    shown = time.monotonic()
     assert d.geometry(window) == (80, 0, 640, 480, 0)
     d.ctl("mkdir /media/qz/STICK")  # the hidden panic report saves to it all the same
     d.wait(lambda: d.calls("savelog.sh"), "the save script", 5)
     d.click(window, *UPGRADE)  # no package clicked: the installer gets the directory itself
     d.wait(lambda: d.calls("iup.sh"), "the installer", 5)
-    assert d.calls("iup.sh") == [["/images/iup.sh", "/images/"]]
+    assert d.calls("iup.sh") == [["/images/iup.sh", "/images/", OWN]]
     assert "AppUpdate::onFinished code= 0" in d.debug
     assert d.debug[1].endswith('locale= "English"')  # the case of "chinese" counts
     d.click(window, *LATER)  # disabled while the installer runs, as Ignore is
@@ -26,7 +31,9 @@ def test_a_stick_then_images_then_the_tool_killed_during_the_save(device):
     d.click(window, *FIRST_ENTRY)  # a click on a package enables Upgrade again
     d.click(window, *UPGRADE)
     d.wait(lambda: len(d.calls("iup.sh")) == 2, "the installer once more", 5)
-    assert d.calls("iup.sh")[1] == ["/images/iup.sh", "/images/a.tgz"]
+    assert d.calls("iup.sh")[1] == ["/images/iup.sh", "/images/a.tgz", OWN]
+    d.past_five_seconds(shown)
+    assert not d.ended(), "the update screen ended by the version screen's five seconds"
 
     d.ctl("pkill -KILL -x Tovrimax")  # the screens' parent is a screen widget here
     assert d.status() == 137
@@ -60,7 +67,7 @@ def test_ftp_upload_over_the_panic_report(device, leave, files, line):
     if leave == LATER:
         d.click(window, *UPGRADE)  # the newest package is the choice
         d.wait(lambda: d.calls("iup.sh"), "the installer", 5)
-        assert d.calls("iup.sh") == [["/home/ftp/iup.sh", "/home/ftp/z new 'pkg'.tgz"]]
+        assert d.calls("iup.sh") == [["/home/ftp/iup.sh", "/home/ftp/z new 'pkg'.tgz", OWN]]
     # the installer's chmod changes /home/ftp: the screen is shown anew, its buttons enabled
     d.wait(lambda: d.click(window, *leave) or d.ended(), "the tool's end", 5, tool_may_end=True)
     assert d.status() == 0
