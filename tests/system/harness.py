@@ -10,6 +10,7 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -17,10 +18,6 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 BOARD = os.environ.get("TOVRIMAX_BOARD")  # an architecture: the stories run on an emulated board
-if BOARD:
-    import sys
-    sys.path.insert(0, str(REPO / "cmake/toolchains"))
-    from board import Board, BoardError, image_dir, make_stick, stick_files
 BINARY = Path(os.environ.get("TOVRIMAX_BIN", REPO / "build" / "Tovrimax")).resolve()
 ARTIFACTS = Path(os.environ.get("TOVRIMAX_ARTIFACTS", REPO / "build" / "test-artifacts"))
 LAUNCHER = shlex.split(os.environ.get("TOVRIMAX_LAUNCHER", ""))  # the board's binary: qemu
@@ -250,13 +247,6 @@ class Device:
         self.screenshot(kept / "screen.png")
         return kept
 
-    def bar(self, x=80, y=60):  # how full the report's progress bar is (window at x, y), 0 to 1
-        self.screenshot(self.dir / "bar.png")  # a row of it above its text: blue where filled
-        row = subprocess.run(["/usr/bin/convert", self.dir / "bar.png", "-crop", f"600x1+{x + 20}+"
-                              f"{y + 448}", "-depth", "8", "txt:-"], capture_output=True, text=True)
-        pixels = re.findall(r": \((\d+),(\d+),(\d+)", row.stdout)
-        return sum(int(b) - int(r) > 80 for r, g, b in pixels) / 600
-
     def screenshot(self, png):
         subprocess.run(self.xwrap + ["/usr/bin/import", "-window", "root", png],
                        capture_output=True, timeout=20)
@@ -270,74 +260,7 @@ class Device:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
-class BoardDevice(Device):
-    """The same device on the emulated board of $TOVRIMAX_BOARD (an architecture), booted once
-    for all stories: its files in the folder the board shares, its processes, X server and
-    syslog on the board (cmake/toolchains/board.py); the tool is the board's deployed one."""
-    board = None
 
-    def __init__(self, screens=((800, 600),)):
-        if not BoardDevice.board:
-            BoardDevice.board = Board(BOARD, REPO / f"build-cross-{BOARD}/deploy",
-                                      REPO / f"build/board-{BOARD}/run", TIME_FACTOR)
-            atexit.register(BoardDevice.board.shutdown)
-            BoardDevice.board.boot()
-        self.SLEEP, self.started = image_dir(BOARD) / "root/usr/bin/sleep", False
-        super().__init__(screens, self.board.share)
-
-    def _display(self, screens):
-        self.board.begin_device(self.dir, screens)
-
-    @property
-    def log(self):  # busybox's syslogd writes "Dec  5 14:38:55 USBStick: text" for each
-        path = self.dir / "syslog"
-        lines = path.read_text().splitlines() if path.exists() else []
-        return [l[16:] for l in lines if not l[16:].startswith("syslogd ")]
-
-    def start(self, *args, apps=(), env={}, drain=None):  # drain: see Device.start
-        self.put("/tmp/.xdg/")
-        self.path("/tmp/.xdg").chmod(0o700)
-        (self.dir / "inside").write_text(INSIDE)
-        self.board.start(self.dir, dict(ENV, APPS=" ".join(apps), HOME="/home/root",
-                              XDG_RUNTIME_DIR="/tmp/.xdg", **env),
-                         ["bash", "-c", (f"mount --bind {drain} {DRAIN} && " if drain else "") +
-                          'exec env --block-signal=USR1 bash "$@"', "drain",
-                          self.board.guest_path(self.dir / "inside"), BINARY, *args])
-        self.started = True
-
-    def put(self, device_path, content=b"", mode=0o644, mtime=None):
-        if not self.started:  # a change the tool is to see is made on the board
-            return super().put(device_path, content, mode, mtime)
-        self.path("/tmp/.put").unlink(missing_ok=True)
-        super().put("/tmp/.put" + ("/" if device_path.endswith("/") else ""), content, mode,
-                    mtime)
-        self.ctl(f"mkdir -p {shlex.quote(os.path.dirname(device_path.rstrip('/')))} && "
-                 f"mv -T /tmp/.put {shlex.quote(device_path.rstrip('/'))}")
-
-    def ctl(self, line):
-        self.board.inside(line)
-
-    def xdo(self, *args):
-        return self.board.run(shlex.join(["env", "DISPLAY=:0", "xdotool", *map(str, args)]),
-                              check=False)[1]
-
-    def screenshot(self, png):
-        with contextlib.suppress(BoardError, subprocess.CalledProcessError):
-            self.board.screenshot(png)
-
-    def keep(self, name):  # the board's device paths too
-        self.ctl(f"cp -a /Orvalen /images /home /media /var {self.board.guest_path(self.root)}")
-        return super().keep(name)
-
-    def _died(self, tool_may_end):
-        if dead := self.board.died():
-            return dead
-        if not tool_may_end and self.ended():
-            status = int(self.path("/tmp/status").read_text())
-            return f"the tool ended ({exit_status(status)}), its stderr ending: " + tail(
-                self.out("stderr"))
-
-    def close(self):
-        with contextlib.suppress(BoardError):
-            self.board.end_device()
-        shutil.rmtree(self.dir, ignore_errors=True)
+if BOARD:  # the same device on an emulated board (cmake/toolchains/boarddevice.py)
+    sys.path.insert(0, str(REPO / "cmake/toolchains"))
+    from boarddevice import BoardDevice, make_stick, stick_files  # noqa: E402,F401

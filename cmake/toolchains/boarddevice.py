@@ -1,0 +1,93 @@
+"""The system stories' device (tests/system/harness.py) with an emulated board behind it: the
+board of $TOVRIMAX_BOARD (an architecture), booted once for all stories (board.py). The device's
+files lie in the folder the board shares; its processes, X server and syslog are on the board;
+the tool is the board's deployed one."""
+
+import atexit
+import contextlib
+import os
+import re
+import shlex
+import shutil
+import subprocess
+
+import harness
+from board import Board, BoardError, image_dir, make_stick, stick_files  # noqa: F401
+from harness import BINARY, BOARD, DRAIN, ENV, INSIDE, REPO, TIME_FACTOR, exit_status, tail
+
+
+class BoardDevice(harness.Device):
+    board = None
+
+    def __init__(self, screens=((800, 600),)):
+        if not BoardDevice.board:
+            BoardDevice.board = Board(BOARD, REPO / f"build-cross-{BOARD}/deploy",
+                                      REPO / f"build/board-{BOARD}/run", TIME_FACTOR)
+            atexit.register(BoardDevice.board.shutdown)
+            BoardDevice.board.boot()
+        self.SLEEP, self.started = image_dir(BOARD) / "root/usr/bin/sleep", False
+        super().__init__(screens, self.board.share)
+
+    def _display(self, screens):
+        self.board.begin_device(self.dir, screens)
+
+    @property
+    def log(self):  # busybox's syslogd writes "Dec  5 14:38:55 USBStick: text" for each
+        path = self.dir / "syslog"
+        lines = path.read_text().splitlines() if path.exists() else []
+        return [l[16:] for l in lines if not l[16:].startswith("syslogd ")]
+
+    def start(self, *args, apps=(), env={}, drain=None):  # drain: see Device.start
+        self.put("/tmp/.xdg/")
+        self.path("/tmp/.xdg").chmod(0o700)
+        (self.dir / "inside").write_text(INSIDE)
+        self.board.start(self.dir, dict(ENV, APPS=" ".join(apps), HOME="/home/root",
+                              XDG_RUNTIME_DIR="/tmp/.xdg", **env),
+                         ["bash", "-c", (f"mount --bind {drain} {DRAIN} && " if drain else "") +
+                          'exec env --block-signal=USR1 bash "$@"', "drain",
+                          self.board.guest_path(self.dir / "inside"), BINARY, *args])
+        self.started = True
+
+    def put(self, device_path, content=b"", mode=0o644, mtime=None):
+        if not self.started:  # a change the tool is to see is made on the board
+            return super().put(device_path, content, mode, mtime)
+        self.path("/tmp/.put").unlink(missing_ok=True)
+        super().put("/tmp/.put" + ("/" if device_path.endswith("/") else ""), content, mode,
+                    mtime)
+        self.ctl(f"mkdir -p {shlex.quote(os.path.dirname(device_path.rstrip('/')))} && "
+                 f"mv -T /tmp/.put {shlex.quote(device_path.rstrip('/'))}")
+
+    def ctl(self, line):
+        self.board.inside(line)
+
+    def xdo(self, *args):
+        return self.board.run(shlex.join(["env", "DISPLAY=:0", "xdotool", *map(str, args)]),
+                              check=False)[1]
+
+    def screenshot(self, png):
+        with contextlib.suppress(BoardError, subprocess.CalledProcessError):
+            self.board.screenshot(png)
+
+    def keep(self, name):  # the board's device paths too
+        self.ctl(f"cp -a /Orvalen /images /home /media /var {self.board.guest_path(self.root)}")
+        return super().keep(name)
+
+    def _died(self, tool_may_end):
+        if dead := self.board.died():
+            return dead
+        if not tool_may_end and self.ended():
+            status = int(self.path("/tmp/status").read_text())
+            return f"the tool ended ({exit_status(status)}), its stderr ending: " + tail(
+                self.out("stderr"))
+
+    def close(self):
+        with contextlib.suppress(BoardError):
+            self.board.end_device()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def bar(self, x=80, y=60):  # how full the report's progress bar is (window at x, y), 0 to 1
+        self.screenshot(self.dir / "bar.png")  # a row of it above its text: blue where filled
+        row = subprocess.run(["/usr/bin/convert", self.dir / "bar.png", "-crop", f"600x1+{x + 20}+"
+                              f"{y + 448}", "-depth", "8", "txt:-"], capture_output=True, text=True)
+        pixels = re.findall(r": \((\d+),(\d+),(\d+)", row.stdout)
+        return sum(int(b) - int(r) > 80 for r, g, b in pixels) / 600
