@@ -47,7 +47,7 @@ def main():
         say(f"window up after {time.monotonic() - started:.1f} s")
         stick = OUT / "stick.img"
         make_stick(stick, "DEMO")
-        d.board.plug(stick)
+        d.plug(stick)
         say("stick plugged; the save script copies the logs")
         d.wait(lambda: any("copied" in line for line in d.debug), "the save", 30,
                tool_may_end=True)

@@ -57,6 +57,11 @@ class BoardDevice(harness.Device):
         self.ctl(f"mkdir -p {shlex.quote(os.path.dirname(device_path.rstrip('/')))} && "
                  f"mv -T /tmp/.put {shlex.quote(device_path.rstrip('/'))}")
 
+    def plug(self, image):  # a stick through the emulator, once the tool's udev monitor listens
+        listening = "grep -Eq '^[0-9a-f]+ +15 +[0-9]+ +00000002 ' /proc/net/netlink"
+        self.wait(lambda: self.board.run(listening, check=False)[0] == 0, "the udev monitor")
+        self.board.plug(image)
+
     def ctl(self, line):
         self.board.inside(line)
 

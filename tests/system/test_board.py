@@ -28,7 +28,7 @@ def test_stick_saved_then_pulled_mid_save_and_a_core_dump(board):
     d.put("/var/log/coredump/")
     d.put("/tmp/go")
     d.start("-c", "apr", apps=("Mirelu", "qconnman-applet", "Brennhaven"))
-    d.board.plug(stick)
+    d.plug(stick)
     d.wait(d.path("/tmp/saved").exists, "the save onto the stick", 20)
     assert d.calls("savelog.sh") == [["/Orvalen/opt/savelog.sh", "/media/sda1"]]
     progress = lambda: "".join(l[33:-1] for l in d.debug if "::onProcStdErr" in l)
@@ -39,7 +39,7 @@ def test_stick_saved_then_pulled_mid_save_and_a_core_dump(board):
     assert stick_files(stick) == LOGS  # byte for byte
 
     d.ctl("rm /tmp/go")
-    d.board.plug(stick)  # pulled while the save waits for /tmp/go
+    d.plug(stick)  # pulled while the save waits for /tmp/go
     d.wait(lambda: progress().count("copied") == 3, "the second save under way", 20)
     d.board.pull()
     d.wait(lambda: d.debug.count('PanicReport::onUSBInserted on= false  mountPoint= '
@@ -58,7 +58,7 @@ def test_sticks_mounted_below_media_qz_and_the_tool_killed_during_the_save(board
     d.put("/media/qz/")  # the board's udev rule mounts a stick there, named by its label
     d.start("-c", "up", apps=("Brennhaven",))
     d.window("AppUpdate")
-    d.board.plug(stick)
+    d.plug(stick)
     d.wait_log('PanicReport::onProcStdErr line= "copied dmesg.log\\n"', 20)
     assert 'HouseKeeper::onUSBStick(Maybe Qel Scale) on= true  point= "/dev/sda1"' in d.debug
     assert d.calls("savelog.sh") == [["/Orvalen/opt/savelog.sh", "/media/qz/TECH"]]
