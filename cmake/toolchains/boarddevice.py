@@ -12,8 +12,8 @@ import shutil
 import subprocess
 
 import harness
-from board import Board, BoardError, image_dir, make_stick, stick_files  # noqa: F401
-from harness import BINARY, BOARD, DRAIN, ENV, INSIDE, REPO, TIME_FACTOR, exit_status, tail
+from board import Board, BoardError, image_dir, make_stick, stick_files
+from harness import BINARY, BOARD, DRAIN, ENV, INSIDE, REPO, TIME_FACTOR
 
 
 class BoardDevice(harness.Device):
@@ -57,10 +57,19 @@ class BoardDevice(harness.Device):
         self.ctl(f"mkdir -p {shlex.quote(os.path.dirname(device_path.rstrip('/')))} && "
                  f"mv -T /tmp/.put {shlex.quote(device_path.rstrip('/'))}")
 
-    def plug(self, image):  # a stick through the emulator, once the tool's udev monitor listens
+    def stick(self, label):  # a new stick, plugged through the emulator once the tool listens
+        make_stick(self.dir / f"{label}.img", label)
         listening = "grep -Eq '^[0-9a-f]+ +15 +[0-9]+ +00000002 ' /proc/net/netlink"
         self.wait(lambda: self.board.run(listening, check=False)[0] == 0, "the udev monitor")
-        self.board.plug(image)
+        self.board.plug(self.dir / f"{label}.img", label)
+
+    def unplug(self, label):
+        self.board.pull(label)
+
+    def stick_files(self, label):  # read on this machine, the stick pulled first
+        if label in self.board.plugged:
+            self.board.pull(label)
+        return stick_files(self.dir / f"{label}.img")
 
     def ctl(self, line):
         self.board.inside(line)
@@ -77,16 +86,13 @@ class BoardDevice(harness.Device):
         self.ctl(f"cp -a /Orvalen /images /home /media /var {self.board.guest_path(self.root)}")
         return super().keep(name)
 
-    def _died(self, tool_may_end):
-        if dead := self.board.died():
-            return dead
-        if not tool_may_end and self.ended():
-            status = int(self.path("/tmp/status").read_text())
-            return f"the tool ended ({exit_status(status)}), its stderr ending: " + tail(
-                self.out("stderr"))
+    def _gone(self):
+        return self.board.died()
 
     def close(self):
         with contextlib.suppress(BoardError):
+            for label in list(self.board.plugged):
+                self.board.pull(label)
             self.board.end_device()
         shutil.rmtree(self.dir, ignore_errors=True)
 

@@ -2,7 +2,7 @@ import contextlib
 
 import pytest
 
-from harness import BOARD, BoardDevice, Device
+from harness import BOARD, Device
 
 collect_ignore = [] if BOARD else ["test_board.py"]  # stories that need the board's kernel
 
@@ -10,8 +10,7 @@ collect_ignore = [] if BOARD else ["test_board.py"]  # stories that need the boa
 @pytest.fixture
 def device(request):  # device(screens...): a fresh one; kept when the test fails
     made, failures, reports = [], request.session.testsfailed, []
-    kind = BoardDevice if BOARD else Device
-    yield lambda *screens: made.append(kind(screens or ((800, 600),))) or made[-1]
+    yield lambda *screens: made.append(Device(screens or ((800, 600),))) or made[-1]
     with contextlib.ExitStack() as closing:  # every device is closed, whatever fails here
         for d in made:
             closing.callback(d.close)

@@ -23,8 +23,8 @@ ARTIFACTS = Path(os.environ.get("TOVRIMAX_ARTIFACTS", REPO / "build" / "test-art
 LAUNCHER = shlex.split(os.environ.get("TOVRIMAX_LAUNCHER", ""))  # the board's binary: qemu
 TIME_FACTOR = float(os.environ.get("TOVRIMAX_TIME_FACTOR", "1"))
 APPS = ("Brennhaven", "Mirelu", "qconnman-applet")
-# The signals a shell ignores and blocks, read by the shell itself (a command it runs would
-# catch it in the middle of starting that command)
+DEVICE = {"bwrap", "bash", "sleep", "ps", *APPS}  # what runs on the device besides the tool
+# The signals a shell ignores and blocks, read by itself (not by a command it is starting)
 SIGNALS = ('while read -r key value; do case $key in SigBlk:|SigIgn:) echo "$key $value";; '
            'esac; done </proc/$$/status')
 # inside the sandbox: the applications (running before the tool starts), the control loop, the
@@ -40,10 +40,9 @@ ulimit -S -c 0
 "$@" >/tmp/stdout 2>/tmp/stderr; echo $? >/tmp/status.new; mv /tmp/status.new /tmp/status
 exec sleep infinity"""
 # A stand-in script records its argument vector, NUL-separated, one file per run (read once its
-# last NUL is there). Started unlike any program (a signal ignored or blocked that the tool did
-# not inherit, a descriptor beside 0, 1, 2 and bash's own 255), it records one argument more
-# that says so; and one, OWN, when it runs in a session and process group of its own, not in
-# the sandbox's. It starts one process of its own, ls: the check is light on a slow board.
+# last NUL is there), plus one argument when started unlike any program (a signal ignored or
+# blocked that the tool did not inherit, a descriptor beside 0, 1, 2 and bash's 255) and OWN
+# in a session and process group of its own. Only ls runs besides: light on a slow board.
 OWN = "in a session and process group of its own"
 RECORD = rf"""#!/bin/bash
 ls /proc/$$/fd >/tmp/calls/.start.$$
@@ -149,6 +148,12 @@ class Device:
         if mtime:
             os.utime(path, (mtime, mtime))
 
+    def stick(self, label):  # a stick, which the device mounts at /media/qz/LABEL
+        self.ctl(f"mkdir /media/qz/{label}")
+
+    def stick_files(self, label):  # {name: content} of the files on it
+        return {p.name: p.read_bytes() for p in self.path("/media/qz/" + label).iterdir()}
+
     def script(self, device_path, body="", mode=0o755):  # records its run, then runs body
         self.put(device_path, RECORD + body + "\n", mode)
 
@@ -156,12 +161,16 @@ class Device:
         runs = sorted(self.path("/tmp/calls").glob(name + ".*"))
         return [t.split("\0")[:-1] for p in runs if (t := p.read_text()).endswith("\0")]
 
-    def _died(self, tool_may_end):  # what a wait needs that has died, and its last words
+    def _gone(self):  # the X server or the sandbox, when it has died
         if self.x.poll() is not None:
             return f"Xvfb ended ({exit_status(self.x.returncode)}): " + tail(
                 (self.dir / "xvfb.log").read_text(errors="replace"))
         if self.bwrap and self.bwrap.poll() is not None:
             return f"the sandbox ended ({exit_status(self.bwrap.returncode)})"
+
+    def _died(self, tool_may_end):  # what a wait needs that has died, and its last words
+        if dead := self._gone():
+            return dead
         if not tool_may_end and self.ended():
             status = int(self.path("/tmp/status").read_text())
             return f"the tool ended ({exit_status(status)}), its stderr ending: " + tail(
@@ -172,8 +181,7 @@ class Device:
         end) the tool has died"""
         return wait_until(check, timeout, what, lambda: self._died(tool_may_end))
 
-    def start(self, *args, apps=(), env={}, wrap=(), binary=BINARY, drain=None):
-        """wrap: e.g. a timer; drain: a device file that stands in for the tool's scriptdrain"""
+    def start(self, *args, apps=(), env={}, drain=None):  # drain: a file to stand for the drain
         self.bwrap = subprocess.Popen(
             [REPO / "tests/sandbox/sandbox-run", "--root", self.root,
              "--bind", self.dir / "log", "/dev/log", "--ro-bind", BINARY.parent, BINARY.parent,
@@ -181,8 +189,8 @@ class Device:
              "--bind", self.x_socket, "/tmp/.X11-unix/X0",
              *[a for k, v in dict(ENV, APPS=" ".join(apps), **env).items()
                for a in ("--setenv", k, v)],
-             "--", "env", "--block-signal=USR1", "bash", "-c", INSIDE, "inside", *wrap,
-             *(LAUNCHER if binary == BINARY else []), binary, *args], stdin=subprocess.DEVNULL)
+             "--", "env", "--block-signal=USR1", "bash", "-c", INSIDE, "inside", *LAUNCHER,
+             BINARY, *args], stdin=subprocess.DEVNULL)
 
     def _ctl_writer(self):  # fails at once while the loop inside has not opened its end
         try:
@@ -196,9 +204,7 @@ class Device:
             f.write(line + "\n: >/tmp/ack\n")
         self.wait(self.path("/tmp/ack").exists, line, tool_may_end=True)
 
-    def past_five_seconds(self, seen):  # sleeps until a 5 s timer started at the show of a
-        # window seen at `seen` has ended the tool: by 5 s + the time factor, as the version
-        # story bounds it
+    def past_five_seconds(self, seen):  # by when a 5 s timer from a show seen then has ended it
         time.sleep(max(0.0, seen + 5 + TIME_FACTOR - time.monotonic()))
 
     def ended(self):
@@ -263,4 +269,4 @@ class Device:
 
 if BOARD:  # the same device on an emulated board (cmake/toolchains/boarddevice.py)
     sys.path.insert(0, str(REPO / "cmake/toolchains"))
-    from boarddevice import BoardDevice, make_stick, stick_files  # noqa: E402,F401
+    from boarddevice import BoardDevice as Device  # noqa: E402,F811

@@ -2,7 +2,7 @@ import time
 
 import pytest
 
-from harness import APPS, DRAIN, HOST_DRAIN, OWN, PROBE
+from harness import APPS, DEVICE, DRAIN, HOST_DRAIN, OWN, PROBE
 
 REBOOT, RESTART_APP, CAPTURE, IGNORE = (80, 336), (240, 336), (400, 336), (560, 336)
 # A script as a user writes one: under "set -e", with pipelines whose reader quits early. It
@@ -12,7 +12,6 @@ SAVE = ('set -e; ulimit -c >/tmp/core-limit; seq 1 200000 | head -n 1 >/dev/null
         '/usr/bin/printf "cp: no space\\nsaved 50%% of %%s\\n" >&2; '
         'until [ -e /tmp/go${1##*/} ]; do sleep 0.05; done; '
         'echo "copied"; echo "synced" >&2; : >/tmp/saved${1##*/}')
-DEVICE = {"bwrap", "bash", "sleep", "ps", *APPS}  # what runs in the sandbox besides the tool
 NO_DRAIN = (f'ScriptProcess::drainNotStarted drain= "{DRAIN}" not started: '
             "Permission denied - a script still running when the tool ends dies at its next write")
 
@@ -52,7 +51,7 @@ def test_deaths_sticks_saves_and_the_end_with_a_save_still_running(device):
     d.wait(lambda: d.calls("reboot"), "the reboot command", 5)
     assert d.calls("reboot") == [["/tmp/bin/reboot"]]  # through "/bin/bash -c reboot", once
     d.wait(lambda: d.debug.count(NO_DRAIN) == 2, "the reboot's missing drain logged")
-    d.path("/tmp/drain").chmod(0o755)  # the drain is back for the save that outlives the tool
+    d.ctl("chmod 755 /tmp/drain")  # the drain is back for the save that outlives the tool
 
     d.ctl("mv /media/qz/STICK1 /media/qz/STICK9")  # as many sticks as before: no news
     d.wait_log("HouseKeeper::Fatal Error, dirs no changes")

@@ -2,11 +2,12 @@ import time
 
 import pytest
 
-from harness import OWN
+from harness import DEVICE, OWN
 
 UPGRADE, LATER, IGNORE, FIRST_ENTRY = (107, 425), (320, 425), (533, 425), (120, 245)
-# It writes more than a pipe holds once the test creates /tmp/go.
-SAVE = "until [ -e /tmp/go ]; do sleep 0.05; done; seq 1 30000; seq 1 30000 >&2; : >/tmp/saved"
+# It writes more than a pipe holds once the test creates /tmp/go, and a log onto the stick.
+SAVE = ('until [ -e /tmp/go ]; do sleep 0.05; done; seq 1 30000; seq 1 30000 >&2; '
+        'seq 1 30000 >"$1/log"; sync; : >/tmp/saved')
 
 
 def test_a_stick_then_images_then_the_tool_killed_during_the_save(device):
@@ -19,7 +20,7 @@ def test_a_stick_then_images_then_the_tool_killed_during_the_save(device):
     window = d.window("AppUpdate")
     shown = time.monotonic()
     assert d.geometry(window) == (80, 0, 640, 480, 0)
-    d.ctl("mkdir /media/qz/STICK")  # the hidden panic report saves to it all the same
+    d.stick("STICK")  # the hidden panic report saves to it all the same
     d.wait(lambda: d.calls("savelog.sh"), "the save script", 5)
     d.click(window, *UPGRADE)  # no package clicked: the installer gets the directory itself
     d.wait(lambda: d.calls("iup.sh"), "the installer", 5)
@@ -40,6 +41,8 @@ def test_a_stick_then_images_then_the_tool_killed_during_the_save(device):
     d.put("/tmp/go")
     d.wait(d.path("/tmp/saved").exists, "the save to outlive the killed tool", tool_may_end=True)
     assert d.calls("savelog.sh") == [["/Orvalen/opt/savelog.sh", "/media/qz/STICK"]]
+    d.wait(lambda: set(d.running()) <= DEVICE, "nothing of the tool's left", tool_may_end=True)
+    assert d.stick_files("STICK") == {"log": "".join(f"{n}\n" for n in range(1, 30001)).encode()}
 
 
 @pytest.mark.parametrize("leave, files, line", [
