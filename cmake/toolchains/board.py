@@ -34,8 +34,8 @@ class BoardError(Exception):
 def make_stick(image, label, size_mb=32):
     """A raw disk image with one FAT partition at 1 MiB, as a USB stick comes."""
     sectors = (size_mb << 11) - 2048
-    # the partition table: one entry, FAT32 with LBA (0x0c), from sector 2048 to the end
-    entry = bytes([0, 0xFE, 0xFF, 0xFF, 0x0C, 0xFE, 0xFF, 0xFF]) + struct.pack("<II", 2048, sectors)
+    # the partition table: one entry, FAT16 with LBA (0x0e), from sector 2048 to the end
+    entry = bytes([0, 0xFE, 0xFF, 0xFF, 0x0E, 0xFE, 0xFF, 0xFF]) + struct.pack("<II", 2048, sectors)
     with open(image, "wb") as f:
         f.truncate(size_mb << 20)
         f.seek(446)
@@ -45,7 +45,8 @@ def make_stick(image, label, size_mb=32):
 
 
 def stick_files(image):
-    """{name: bytes} of every file in the stick's partition, read on this machine."""
+    """{name: bytes} of every file in the stick's partition (names without blanks), read on
+    this machine."""
     env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
     part = f"{image}@@1M"
     listing = subprocess.run(["mdir", "-/", "-b", "-i", part, "::"], env=env, text=True,

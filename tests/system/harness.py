@@ -1,6 +1,5 @@
 """A private device for one run of the real Tovrimax (README.md tells how it works)."""
 
-import atexit
 import contextlib
 import os
 import re
