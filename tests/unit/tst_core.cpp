@@ -47,9 +47,7 @@ private slots:
             int fd = 10;
             for (int room = 0; room < 4; ++fd)
                 room += fcntl(fd, F_GETFD) < 0;
-            rlimit limit;
-            getrlimit(RLIMIT_NOFILE, &limit);
-            limit.rlim_cur = fd;
+            const rlimit limit = {rlim_t(fd), rlim_t(fd)};
             setrlimit(RLIMIT_NOFILE, &limit);
             startOutputDrain("/usr/bin/true", lifeline[0], report[1]);
             _exit(0);

@@ -146,9 +146,6 @@ private slots:
         VerInfo version;
         version.showInfo(800, 600);
         QCOMPARE(version.findChild<QLabel *>()->text(), QString("Ravelin\nRevision:0.1"));
-        const auto *timer = version.findChild<QTimer *>(); // the tool's end, five seconds on
-        QVERIFY2(timer->isActive(), "started by the show");
-        QCOMPARE(timer->interval(), 5000);
         const bool ended = asksToQuit([&] { version.findChild<QPushButton *>()->click(); });
         QVERIFY2(ended, "Background ends the tool at once");
     }
